@@ -1,0 +1,144 @@
+#include "common/dialogs.h"
+
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVariant>
+
+#include <cstdarg>
+
+namespace {
+
+class QtDialogPresenter final : public IDialogPresenter
+{
+public:
+    bool message(Kind kind, const QString &title, const QString &text) override
+    {
+        QMessageBox box(kind == Kind::Critical ? QMessageBox::Critical : QMessageBox::Information,
+                        title, text, QMessageBox::NoButton, nullptr);
+        if (kind == Kind::Question) {
+            QPushButton *yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
+            QPushButton *no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+            box.setDefaultButton(yes);
+            box.setEscapeButton(no);
+            box.exec();
+            return box.clickedButton() == yes;
+        }
+        QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+        box.setDefaultButton(ok);
+        box.exec();
+        return box.clickedButton() == ok;
+    }
+    QString openFileName(QWidget *parent, const QString &caption, const QString &dir,
+                         const QString &filter) override
+    {
+        return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+    }
+    QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
+                         const QString &filter) override
+    {
+        return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+    }
+    QString existingDirectory(QWidget *parent, const QString &caption,
+                              const QString &dir) override
+    {
+        return QFileDialog::getExistingDirectory(parent, caption, dir);
+    }
+};
+
+QtDialogPresenter g_qtPresenter;
+IDialogPresenter *g_presenter = nullptr;
+
+// Host and plug-ins each link their own copy of this file; the application object is the one
+// thing they share, so the installed presenter is published there too.
+const char kPresenterProperty[] = "tessel.dialogPresenter";
+
+QString vformat(const char *format, va_list args)
+{
+    return QString::vasprintf(format, args);
+}
+
+} // namespace
+
+IDialogPresenter &dialogPresenter()
+{
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        const QVariant shared = app->property(kPresenterProperty);
+        if (shared.isValid()) {
+            if (auto *p = reinterpret_cast<IDialogPresenter *>(shared.value<quintptr>()))
+                return *p;
+        }
+    }
+    return g_presenter ? *g_presenter : static_cast<IDialogPresenter &>(g_qtPresenter);
+}
+
+IDialogPresenter *setDialogPresenter(IDialogPresenter *presenter)
+{
+    IDialogPresenter *previous = g_presenter;
+    g_presenter = presenter;
+    if (QCoreApplication *app = QCoreApplication::instance())
+        app->setProperty(kPresenterProperty,
+                         presenter ? QVariant::fromValue(reinterpret_cast<quintptr>(presenter))
+                                   : QVariant());
+    return previous;
+}
+
+void showErrorText(const QString &title, const QString &text)
+{
+    dialogPresenter().message(IDialogPresenter::Kind::Critical, title, text);
+}
+
+void showInfoText(const QString &title, const QString &text)
+{
+    dialogPresenter().message(IDialogPresenter::Kind::Information, title, text);
+}
+
+bool askQuestionText(const QString &title, const QString &text)
+{
+    return dialogPresenter().message(IDialogPresenter::Kind::Question, title, text);
+}
+
+void errorBox(const QString &title, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const QString text = vformat(format, args);
+    va_end(args);
+    showErrorText(title, text);
+}
+
+void infoBox(const QString &title, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const QString text = vformat(format, args);
+    va_end(args);
+    showInfoText(title, text);
+}
+
+bool questionBox(const QString &title, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const QString text = vformat(format, args);
+    va_end(args);
+    return askQuestionText(title, text);
+}
+
+QString openFileDialog(QWidget *parent, const QString &caption, const QString &dir,
+                       const QString &filter)
+{
+    return dialogPresenter().openFileName(parent, caption, dir, filter);
+}
+
+QString saveFileDialog(QWidget *parent, const QString &caption, const QString &dir,
+                       const QString &filter)
+{
+    return dialogPresenter().saveFileName(parent, caption, dir, filter);
+}
+
+QString directoryDialog(QWidget *parent, const QString &caption, const QString &dir)
+{
+    return dialogPresenter().existingDirectory(parent, caption, dir);
+}

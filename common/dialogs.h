@@ -1,0 +1,48 @@
+// Message boxes and file dialogs go through one replaceable presenter, so that tests (and
+// any headless caller) can answer them instead of a person. The presenter is shared by the
+// host and every plug-in of the process.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+class IDialogPresenter
+{
+public:
+    enum class Kind { Critical, Information, Question };
+
+    virtual ~IDialogPresenter() = default;
+    // Shows a modal message box. Returns true when the first button ("确定" or "是") was picked.
+    virtual bool message(Kind kind, const QString &title, const QString &text) = 0;
+    // File dialogs: an empty result means the user cancelled.
+    virtual QString openFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                 const QString &filter) = 0;
+    virtual QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
+                                 const QString &filter) = 0;
+    virtual QString existingDirectory(QWidget *parent, const QString &caption,
+                                      const QString &dir) = 0;
+};
+
+// The presenter in force: the one installed, or the Qt dialogs.
+IDialogPresenter &dialogPresenter();
+// Installs a presenter (not owned; nullptr restores the Qt dialogs). Returns the previous one.
+IDialogPresenter *setDialogPresenter(IDialogPresenter *presenter);
+
+// Critical box with the one button "确定".
+void errorBox(const QString &title, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// Information box with the one button "确定".
+void infoBox(const QString &title, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// Information box with the buttons "是" (default) and "否"; true only for "是".
+bool questionBox(const QString &title, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// Messages that are already formatted.
+void showErrorText(const QString &title, const QString &text);
+void showInfoText(const QString &title, const QString &text);
+bool askQuestionText(const QString &title, const QString &text);
+
+QString openFileDialog(QWidget *parent, const QString &caption, const QString &dir,
+                       const QString &filter);
+QString saveFileDialog(QWidget *parent, const QString &caption, const QString &dir,
+                       const QString &filter);
+QString directoryDialog(QWidget *parent, const QString &caption, const QString &dir);

@@ -1,0 +1,105 @@
+#include "common/platform/platform.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QUrl>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+namespace Platform {
+
+LocalTime localTime()
+{
+    struct timespec ts {};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    struct tm tmv {};
+    time_t secs = ts.tv_sec;
+    localtime_r(&secs, &tmv);
+    LocalTime t;
+    t.year = tmv.tm_year + 1900;
+    t.month = tmv.tm_mon + 1;
+    t.day = tmv.tm_mday;
+    t.hour = tmv.tm_hour;
+    t.minute = tmv.tm_min;
+    t.second = tmv.tm_sec;
+    t.millisecond = int(ts.tv_nsec / 1000000);
+    return t;
+}
+
+std::string currentDirectory()
+{
+    std::vector<char> buf(PATH_MAX + 1, '\0');
+    if (!getcwd(buf.data(), buf.size()))
+        return std::string();
+    return std::string(buf.data());
+}
+
+std::string executablePath()
+{
+    std::vector<char> buf(PATH_MAX + 1, '\0');
+    const ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size() - 1);
+    if (n <= 0)
+        return std::string();
+    return std::string(buf.data(), size_t(n));
+}
+
+QString libraryFilter()
+{
+    return QStringLiteral("*.so");
+}
+
+namespace {
+// Lock files stay open (and locked) for the life of the process.
+std::mutex g_lockMutex;
+std::vector<int> g_heldLocks;
+
+std::string lockFolder()
+{
+    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && *runtime && access(runtime, W_OK) == 0)
+        return runtime;
+    return QDir::tempPath().toStdString();
+}
+} // namespace
+
+bool acquireInstanceLock(const std::string &name)
+{
+    std::string safe;
+    for (char c : name)
+        safe += (c == '/' || c == '\\') ? '_' : c;
+    const std::string path = lockFolder() + "/" + safe + ".lock";
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(g_lockMutex);
+    g_heldLocks.push_back(fd);
+    return true;
+}
+
+bool startDetached(const QString &program, const QStringList &arguments,
+                   const QString &workingDirectory)
+{
+    return QProcess::startDetached(program, arguments, workingDirectory);
+}
+
+bool shellOpen(const QString &path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+}
+
+} // namespace Platform

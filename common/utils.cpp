@@ -1,0 +1,123 @@
+#include "common/utils.h"
+
+#include "common/platform/platform.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+std::string formatString(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    va_list copy;
+    va_copy(copy, args);
+    const int length = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    std::string out;
+    if (length > 0) {
+        out.resize(size_t(length) + 1);
+        std::vsnprintf(&out[0], out.size(), format, args);
+        out.resize(size_t(length));
+    }
+    va_end(args);
+    return out;
+}
+
+std::string timestamp(bool withMillis)
+{
+    return formatTimestamp(Platform::localTime(), withMillis);
+}
+
+std::string formatTimestamp(const Platform::LocalTime &t, bool withMillis)
+{
+    if (withMillis)
+        return formatString("%04d-%02d-%02d %02d:%02d:%02d.%03d", t.year, t.month, t.day, t.hour,
+                            t.minute, t.second, t.millisecond);
+    return formatString("%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
+                        t.second);
+}
+
+std::string currentDirectory()
+{
+    std::string dir = Platform::currentDirectory();
+    if (dir.size() > 259)
+        dir.resize(259);
+    return dir;
+}
+
+bool readFile(const QString &path, QByteArray &out)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    out = file.readAll();
+    return true;
+}
+
+bool makePath(const QString &folder)
+{
+    if (folder.isEmpty())
+        return true;
+    return QDir().mkpath(folder);
+}
+
+bool writeFile(const QString &path, const std::function<QByteArray()> &content)
+{
+    makePath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    if (content) {
+        const QByteArray bytes = content();
+        if (file.write(bytes) < bytes.size())
+            return false;
+    }
+    file.close();
+    return true;
+}
+
+bool walkDir(const QString &folder, const WalkVisitor &visitor, bool recursive,
+             const QStringList &nameFilters)
+{
+    QDir dir(folder);
+    if (!dir.exists())
+        return false;
+    const QFileInfoList entries =
+        dir.entryInfoList(nameFilters, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                          QDir::DirsFirst | QDir::Name);
+    for (const QFileInfo &entry : entries) {
+        const bool isFolder = entry.isDir();
+        if (!visitor(entry.absoluteFilePath(), isFolder))
+            return false;
+        if (isFolder && recursive)
+            walkDir(entry.absoluteFilePath(), visitor, recursive, nameFilters);
+    }
+    return true;
+}
+
+bool alreadyRunning(const std::string &name)
+{
+    return !Platform::acquireInstanceLock(name);
+}
+
+QStringList splitOptions(const std::string &options)
+{
+    return QString::fromLocal8Bit(options.c_str()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+bool relaunch(const std::string &options)
+{
+    const std::string exe = Platform::executablePath();
+    if (exe.empty())
+        return false;
+    if (!Platform::startDetached(QString::fromLocal8Bit(exe.c_str()), splitOptions(options),
+                                 QDir::currentPath()))
+        return false;
+    std::fflush(nullptr);
+    std::_Exit(0); // at once, like the platform's process exit: no teardown of live windows
+}

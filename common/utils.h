@@ -1,0 +1,50 @@
+// Small shared utilities: formatting, time stamps, whole-file I/O, folder walks,
+// the single-instance test and the self-relaunch.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <string>
+
+// printf-style formatting into a byte string. A QString for "%s" must be passed as UTF-8 bytes.
+std::string formatString(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Local date and time: "yyyy-mm-dd hh:mm:ss" or, with millis, "yyyy-mm-dd hh:mm:ss.zzz".
+std::string timestamp(bool withMillis);
+namespace Platform { struct LocalTime; }
+std::string formatTimestamp(const Platform::LocalTime &time, bool withMillis);
+
+// The process's current directory as 8-bit text, cut to 259 bytes.
+std::string currentDirectory();
+
+// Reads the whole file. False when it cannot be opened for reading.
+bool readFile(const QString &path, QByteArray &out);
+
+// Creates the file's folder, then creates or truncates the file and writes what `content`
+// returns (nothing when `content` is empty). False when the file cannot be opened or a
+// write comes up short.
+bool writeFile(const QString &path, const std::function<QByteArray()> &content = {});
+
+// The folder and all missing parents exist afterwards.
+bool makePath(const QString &folder);
+
+// Visits the entries of `folder` that match `nameFilters` (folders first, then by name),
+// entering matching subfolders when `recursive`. False when the folder does not exist or the
+// visitor stopped the walk by returning false.
+using WalkVisitor = std::function<bool(const QString &path, bool isFolder)>;
+bool walkDir(const QString &folder, const WalkVisitor &visitor, bool recursive = true,
+             const QStringList &nameFilters = QStringList());
+
+// Single-instance test: true when another process already holds the name.
+// The first caller keeps the name until it exits.
+bool alreadyRunning(const std::string &name);
+
+// Starts a new copy of this executable with `options` (split at blanks) in the same working
+// folder and exits the current process with code 0. Returns false only if the start failed.
+bool relaunch(const std::string &options);
+
+// The argument list that relaunch hands to the new process.
+QStringList splitOptions(const std::string &options);

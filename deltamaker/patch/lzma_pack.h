@@ -1,0 +1,23 @@
+// LZMA compression with the fixed settings of every Deltamaker stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Fixed encoder settings: every package stream depends on them.
+constexpr int kLzmaLevel = 5;
+constexpr unsigned kLzmaDictSize = 0x2000;
+constexpr int kLzmaLc = 0;
+constexpr int kLzmaLp = 0;
+constexpr int kLzmaPb = 0;
+constexpr int kLzmaFb = 32;
+constexpr int kLzmaThreads = 2;
+constexpr size_t kLzmaPropsSize = 5;
+
+// Property bytes of the most recent successful compression (00 00 20 00 00 with the settings
+// above). Shared by the whole plug-in; a failed call leaves it unchanged.
+extern uint8_t g_lzma_props[kLzmaPropsSize];
+
+// Compresses src into a raw LZMA stream at dst. In: *dstLen is the capacity; out: the stream
+// length. Returns 0, or -1 after printing "LzmaCompress error\n".
+int lzma_pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen);

@@ -1,0 +1,35 @@
+#include "host/host_main.h"
+
+#include "common/dialogs.h"
+#include "common/utils.h"
+#include "host/main_window.h"
+#include "widgetkit/sys_app.h"
+
+#include <QCoreApplication>
+
+#include <memory>
+
+int runHost(const AppArgs &args, const std::string &mutexName)
+{
+    int mutex = 1;
+    args.getInt("mutex", mutex);
+    if (mutex == 1 && alreadyRunning(mutexName)) {
+        showErrorText(QStringLiteral("提醒"), QStringLiteral("程序已在运行中"));
+        return 0;
+    }
+    MainWindow *window = MainWindow::instance();
+    window->init(args);
+    window->show();
+    return QCoreApplication::exec();
+}
+
+int hostMain(int argc, char **argv)
+{
+    auto app = std::make_unique<SysApp>(argc, argv);
+    auto args = std::make_unique<AppArgs>(argc, argv, true);
+    const int code = runHost(*args);
+    args.reset();
+    // The main window is deliberately not torn down: plug-ins are released only on unload.
+    app.reset();
+    return code;
+}

@@ -1,0 +1,6 @@
+#include "host/host_main.h"
+
+int main(int argc, char **argv)
+{
+    return hostMain(argc, argv);
+}

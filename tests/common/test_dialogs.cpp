@@ -1,0 +1,44 @@
+#include "common/dialogs.h"
+#include "tests/support/recording_presenter.h"
+
+#include <gtest/gtest.h>
+
+TEST(MessageBoxes, FormatAndReachThePresenter)
+{
+    RecordingPresenter rec;
+    ScopedPresenter scope(&rec);
+    errorBox("Title", "%s has %d items", "list", 3);
+    infoBox("Info", "%s", "done");
+    rec.questionAnswer = false;
+    EXPECT_FALSE(questionBox("Q", "sure?"));
+    rec.questionAnswer = true;
+    EXPECT_TRUE(questionBox("Q", "%s", "中文"));
+    ASSERT_EQ(rec.messages.size(), 4);
+    EXPECT_EQ(rec.messages[0].kind, IDialogPresenter::Kind::Critical);
+    EXPECT_EQ(rec.messages[0].title, "Title");
+    EXPECT_EQ(rec.messages[0].text, "list has 3 items");
+    EXPECT_EQ(rec.messages[1].kind, IDialogPresenter::Kind::Information);
+    EXPECT_EQ(rec.messages[2].kind, IDialogPresenter::Kind::Question);
+    EXPECT_EQ(rec.messages[3].text, QString::fromUtf8("中文"));
+}
+
+TEST(MessageBoxes, ScopedPresenterRestoresThePrevious)
+{
+    IDialogPresenter *before = &dialogPresenter();
+    {
+        RecordingPresenter rec;
+        ScopedPresenter scope(&rec);
+        EXPECT_EQ(&dialogPresenter(), &rec);
+    }
+    EXPECT_EQ(&dialogPresenter(), before);
+}
+
+TEST(FileDialogs, AnswersComeFromThePresenter)
+{
+    RecordingPresenter rec;
+    ScopedPresenter scope(&rec);
+    rec.fileAnswers << "/tmp/a.csv";
+    EXPECT_EQ(saveFileDialog(nullptr, "Save", "", "*.csv"), "/tmp/a.csv");
+    EXPECT_EQ(openFileDialog(nullptr, "Open", "", "*.bin"), ""); // cancelled
+    EXPECT_EQ(rec.dialogFilters, QStringList({"*.csv", "*.bin"}));
+}
