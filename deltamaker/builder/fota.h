@@ -1,0 +1,29 @@
+// The upgrade package builder: one call per package.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+// Filled by the window or the command line. Paths are NUL-terminated, at most 255 bytes;
+// an empty path means "none".
+struct PackRequest {
+    char partition_path[256];
+    char boot_path[256];
+    char old_path[256];
+    char new_path[256];
+    char nv1_path[256];
+    char nv2_path[256];
+    int32_t method;
+    const char *output_path;
+};
+
+// Message levels handed to the sink.
+enum FotaLogLevel { FOTA_LOG_DEBUG = 0, FOTA_LOG_ERROR = 1, FOTA_LOG_WARN = 2, FOTA_LOG_INFO = 3 };
+
+// Receives every builder message, fully formatted (ending in "\n"). Empty: messages are dropped.
+using FotaLogSink = std::function<void(int level, const char *text)>;
+void fota_set_log_sink(FotaLogSink sink);
+
+// Builds the package named by request.output_path. 0 on success, -1 on failure (the output file
+// is removed). Only one build may run at a time.
+int fota_make_package(PackRequest request);

@@ -1,0 +1,15 @@
+// In-place patch: rebuilt by the device window by window over its only copy of the image.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+constexpr int32_t kInplaceWindowSize = 28672; // 0x7000
+
+// Makes the in-place patch of old -> new and writes it to outPath (created without truncation;
+// the caller removes any old file first). Returns 0, or -1 after printing the reason on stdout.
+int sw_bsdiff_new(const char *oldPath, const char *newPath, const char *outPath);
+
+// The same patch, made from buffers into `patch`.
+int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
+                      int64_t newSize, std::vector<uint8_t> &patch);
