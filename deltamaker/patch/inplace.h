@@ -5,6 +5,10 @@
 #include <vector>
 
 constexpr int32_t kInplaceWindowSize = 28672; // 0x7000
+// The device's entry table per window: diff and move entries together.
+constexpr int32_t kInplaceMaxEntries = 6666;
+// Size of the patch header: magic and the three stream lengths.
+constexpr int kInplaceHeaderSize = 20;
 
 // Makes the in-place patch of old -> new and writes it to outPath (created without truncation;
 // the caller removes any old file first). Returns 0, or -1 after printing the reason on stdout.
