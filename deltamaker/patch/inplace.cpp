@@ -1,0 +1,143 @@
+// sw_bsdiff_new: the in-place patch of two whole images, checked on the device simulator before
+// it is handed out.
+#include "deltamaker/patch/inplace.h"
+
+#include "deltamaker/patch/inplace_p.h"
+#include "deltamaker/verify/inplace_apply.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Move destinations carry their flag in bits 29 and 30, so images stay below 512 MiB.
+constexpr int64_t kMaxImageSize = (int64_t(1) << 29) - 1;
+
+bool readWholeFile(const char *path, std::vector<uint8_t> &out)
+{
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxImageSize;
+    if (ok) {
+        out.resize(static_cast<size_t>(st.st_size));
+        size_t done = 0;
+        while (ok && done < out.size()) {
+            const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            ok = n > 0;
+            if (ok)
+                done += static_cast<size_t>(n);
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+bool writeWholeFile(const char *path, const std::vector<uint8_t> &data)
+{
+    // Truncating: a longer file left at the path would otherwise leave stale bytes behind.
+    const int fd = ::open(path, O_CREAT | O_RDWR | O_TRUNC, 0644);
+    if (fd < 0)
+        return false;
+    size_t done = 0;
+    bool ok = true;
+    while (ok && done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok)
+        ::remove(path);
+    return ok;
+}
+
+} // namespace
+
+int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
+                      int64_t newSize, std::vector<uint8_t> &patch)
+{
+    patch.clear();
+    if (newSize <= 0 || oldSize < 0 || (oldSize > 0 && !oldData) || !newData) {
+        std::printf("sw_bsdiff_new: empty new image, no patch written\n");
+        return -1;
+    }
+    if (oldSize > kMaxImageSize || newSize > kMaxImageSize) {
+        std::printf("sw_bsdiff_new: image larger than %lld bytes, no patch written\n",
+                    static_cast<long long>(kMaxImageSize));
+        return -1;
+    }
+    try {
+        std::vector<Internal::InplaceStretch> stretches;
+        if (!Internal::inplaceScan(oldData, static_cast<int32_t>(oldSize), newData,
+                                   static_cast<int32_t>(newSize), stretches))
+            return -1;
+        std::vector<uint8_t> out;
+        if (Internal::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
+                                        static_cast<int32_t>(newSize), stretches, out) != 0)
+            return -1;
+
+        // The device has no second copy: hand out nothing that it would not rebuild exactly.
+        std::vector<uint8_t> rebuilt;
+        std::string error;
+        if (!apply_inplace_patch(oldData, static_cast<size_t>(oldSize),
+                                 static_cast<size_t>(newSize), out.data(), out.size(), rebuilt,
+                                 error)) {
+            std::printf("\nsw_bsdiff_new: self-check failed: %s, no patch written\n",
+                        error.c_str());
+            return -1;
+        }
+        if (rebuilt.size() != static_cast<size_t>(newSize) ||
+            std::memcmp(rebuilt.data(), newData, rebuilt.size()) != 0) {
+            std::printf("\nsw_bsdiff_new: self-check failed: the patch does not rebuild the new "
+                        "image, no patch written\n");
+            return -1;
+        }
+        patch.swap(out);
+        return 0;
+    } catch (const std::bad_alloc &) {
+        std::printf("%s[%d] No Mem Left\n", "sw_bsdiff_new", 1885);
+        patch.clear();
+        return -1;
+    }
+}
+
+int sw_bsdiff_new(const char *oldPath, const char *newPath, const char *outPath)
+{
+    std::vector<uint8_t> oldData;
+    std::vector<uint8_t> newData;
+    try {
+        if (!oldPath || !readWholeFile(oldPath, oldData)) {
+            std::printf("sw_bsdiff_new: cannot read old image %s\n", oldPath ? oldPath : "");
+            return -1;
+        }
+        if (!newPath || !readWholeFile(newPath, newData)) {
+            std::printf("sw_bsdiff_new: cannot read new image %s\n", newPath ? newPath : "");
+            return -1;
+        }
+    } catch (const std::bad_alloc &) {
+        std::printf("%s[%d] No Mem Left\n", "sw_bsdiff_new", 1885);
+        return -1;
+    }
+    std::vector<uint8_t> patch;
+    if (sw_bsdiff_new_mem(oldData.data(), static_cast<int64_t>(oldData.size()), newData.data(),
+                          static_cast<int64_t>(newData.size()), patch) != 0)
+        return -1;
+    if (!outPath || !writeWholeFile(outPath, patch)) {
+        std::printf("sw_bsdiff_new: cannot write %s\n", outPath ? outPath : "");
+        return -1;
+    }
+    return 0;
+}

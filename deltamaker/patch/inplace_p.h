@@ -1,0 +1,50 @@
+// Internals of the in-place patch generator, exposed for tests.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace Internal {
+
+// One stretch of the match scan: new bytes [newPos, newPos + diffLen) are old bytes from oldPos
+// plus difference bytes, then extraLen literal bytes follow.
+struct InplaceStretch {
+    int32_t newPos = 0;
+    int32_t oldPos = 0;
+    int32_t diffLen = 0;
+    int32_t extraLen = 0;
+};
+
+// Figures of one generator run, for tests and benchmarks.
+struct InplaceBuildStats {
+    int32_t pairs = 0;          // pn/po pairs made from the scan
+    int32_t groups = 0;         // groups after the lists were built
+    int32_t members = 0;        // members of all groups
+    int32_t windows = 0;
+    int32_t diffEntries = 0;
+    int32_t moves = 0;          // move entries written
+    int32_t relocationPasses = 0;
+    int64_t movedBytes = 0;
+};
+
+// Runs the match scan of old against new and collects its non-empty stretches in order. They
+// tile [0, newSize). False when memory runs out (after printing the reason).
+bool inplaceScan(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData, int32_t newSize,
+                 std::vector<InplaceStretch> &stretches);
+
+// Resolves the in-place conflicts of `stretches` and builds the patch container into `patch`.
+// The stretches must tile [0, newSize) and read inside the old image. Returns 0, or -1 after
+// printing the reason on stdout. No self-check is made here.
+int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
+                      int32_t newSize, const std::vector<InplaceStretch> &stretches,
+                      std::vector<uint8_t> &patch, InplaceBuildStats *stats = nullptr);
+
+// Builds the container (header and the three compressed streams) from the uncompressed control
+// stream and blocks. The extra stream is left out when `extra` is empty. Returns 0 or -1.
+int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<uint8_t> &diff,
+                         const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch);
+
+// The 4-byte sign-magnitude form.
+void putSm4(std::vector<uint8_t> &out, int64_t v);
+
+} // namespace Internal
