@@ -31,7 +31,14 @@ bool decodeExact(const uint8_t *src, size_t srcLen, size_t size, std::vector<uin
     const int rc = LzmaDecodeRaw(out.data(), &outLen, src, &inLen, kProps, sizeof kProps, 1,
                                  &status);
     if (rc != LZMA_LIB_OK || outLen != size) {
-        error = std::string(name) + " stream is damaged or too short";
+        // Tell a stream that merely goes on past its data from one that ends too early.
+        outLen = size;
+        inLen = srcLen;
+        LzmaDecodeRaw(out.data(), &outLen, src, &inLen, kProps, sizeof kProps, 0, &status);
+        const bool more = inLen < srcLen || status == LZMA_RAW_STATUS_NOT_FINISHED;
+        error = std::string(name) + (outLen == size && more
+                                         ? " stream has bytes left over"
+                                         : " stream is damaged or too short");
         return false;
     }
     if (inLen != srcLen) {
