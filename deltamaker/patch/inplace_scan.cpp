@@ -1,16 +1,37 @@
-// The match scan feeding the in-place generator.
+// The match scan feeding the in-place generator: the block generator's suffix sort and scan,
+// unchanged, with every non-empty stretch collected in order.
 #include "deltamaker/patch/inplace_p.h"
 
+#include "deltamaker/patch/match_scan.h"
+#include "deltamaker/patch/suffix_sort.h"
+
 #include <cstdio>
+#include <new>
 
 namespace Internal {
 
-bool inplaceScan(const uint8_t *, int32_t, const uint8_t *, int32_t,
+bool inplaceScan(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData, int32_t newSize,
                  std::vector<InplaceStretch> &stretches)
 {
     stretches.clear();
-    std::printf("sw_bsdiff_new: match scan not available\n");
-    return false;
+    std::vector<int32_t> sorted;
+    {
+        std::vector<int32_t> rank;
+        try {
+            sorted.resize(static_cast<size_t>(oldSize) + 1);
+            rank.resize(static_cast<size_t>(oldSize) + 1);
+        } catch (const std::bad_alloc &) {
+            std::printf("%s[%d] No Mem Left\n", "sw_bsdiff_new", 1880);
+            return false;
+        }
+        qsufsort(sorted.data(), rank.data(), oldData, oldSize);
+    } // the rank array is released before scanning
+    match_scan(sorted.data(), oldData, oldSize, newData, newSize, [&](const ScanStretch &s) {
+        if (s.diffLen != 0 || s.extraLen != 0)
+            stretches.push_back(InplaceStretch{s.lastScan, s.lastPos, s.diffLen, s.extraLen});
+        return true;
+    });
+    return true;
 }
 
 } // namespace Internal
