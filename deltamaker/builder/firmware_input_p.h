@@ -1,0 +1,19 @@
+// Silent forms of the input readers, shared with the package verifier.
+#pragma once
+
+#include "deltamaker/builder/firmware_input.h"
+
+#include <string>
+
+namespace Internal {
+// Parses a partition table into `out` (predefined entries of the board first). On failure
+// `error` holds the message the builder reports, and `out` the entries added before it.
+bool parse_part_table(const uint8_t *table, size_t size, int boardType,
+                      std::vector<PartEntry> &out, std::string &error);
+// Version text of an image held in memory, by the board's rule. False with `error` set when
+// the bytes are missing or the trailer has no terminator.
+bool version_of_image(int boardType, const uint8_t *data, size_t size, char *text,
+                      size_t capacity, std::string &error);
+// printf into a std::string.
+std::string format_text(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+} // namespace Internal

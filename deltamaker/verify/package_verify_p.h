@@ -1,0 +1,16 @@
+// Pieces of the package verifier shared with its tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Internal {
+// Decodes a raw LZMA stream (fixed package properties) into exactly `size` bytes, consuming
+// exactly `srcLen` input bytes. False with the reason otherwise.
+bool lzma_decode_exact(const uint8_t *src, size_t srcLen, size_t size, std::vector<uint8_t> &out,
+                       std::string &error);
+// Whole file into memory; false when it cannot be read.
+bool read_file_bytes(const std::string &path, std::vector<uint8_t> &out);
+} // namespace Internal
