@@ -47,3 +47,40 @@ int LzmaDecodeRaw(unsigned char *dest, size_t *destLen, const unsigned char *src
     *status = (int)st;
   return res;
 }
+
+struct LzmaRawDecoder {
+  CLzmaDec dec;
+};
+
+LzmaRawDecoder *LzmaRawDecoderCreate(const unsigned char *props, size_t propsSize)
+{
+  LzmaRawDecoder *d = (LzmaRawDecoder *)malloc(sizeof(LzmaRawDecoder));
+  if (!d)
+    return NULL;
+  LzmaDec_Construct(&d->dec);
+  if (LzmaDec_Allocate(&d->dec, props, (unsigned)propsSize, &g_alloc) != SZ_OK) {
+    free(d);
+    return NULL;
+  }
+  LzmaDec_Init(&d->dec);
+  return d;
+}
+
+int LzmaRawDecoderRun(LzmaRawDecoder *decoder, unsigned char *dest, size_t *destLen,
+                      const unsigned char *src, size_t *srcLen, int finishEnd, int *status)
+{
+  ELzmaStatus st = LZMA_STATUS_NOT_SPECIFIED;
+  SRes res = LzmaDec_DecodeToBuf(&decoder->dec, dest, destLen, src, srcLen,
+                                 finishEnd ? LZMA_FINISH_END : LZMA_FINISH_ANY, &st);
+  if (status)
+    *status = (int)st;
+  return res;
+}
+
+void LzmaRawDecoderDestroy(LzmaRawDecoder *decoder)
+{
+  if (!decoder)
+    return;
+  LzmaDec_Free(&decoder->dec, &g_alloc);
+  free(decoder);
+}

@@ -43,6 +43,20 @@ enum {
 int LzmaDecodeRaw(unsigned char *dest, size_t *destLen, const unsigned char *src, size_t *srcLen,
                   const unsigned char *props, size_t propsSize, int finishEnd, int *status);
 
+/* Incremental decoder of one raw LZMA stream (no size, no end marker needed). */
+typedef struct LzmaRawDecoder LzmaRawDecoder;
+
+/* NULL when the properties are invalid or memory runs out. Free with LzmaRawDecoderDestroy. */
+LzmaRawDecoder *LzmaRawDecoderCreate(const unsigned char *props, size_t propsSize);
+
+/* Decodes up to *destLen bytes from src. Out: *destLen bytes written, *srcLen bytes consumed,
+   *status as above. Call again with the rest of the input to continue the stream.
+   finishEnd != 0 asks that the stream end exactly after *destLen output bytes. */
+int LzmaRawDecoderRun(LzmaRawDecoder *decoder, unsigned char *dest, size_t *destLen,
+                      const unsigned char *src, size_t *srcLen, int finishEnd, int *status);
+
+void LzmaRawDecoderDestroy(LzmaRawDecoder *decoder);
+
 #ifdef __cplusplus
 }
 #endif
