@@ -336,20 +336,20 @@ const PartEntry *findPart(const std::vector<PartEntry> &parts, const char *name)
 }
 
 // Checks the records of one partition and rebuilds its image from them.
-void checkBlocks(const uint8_t *pkg, const PackageInfo &info, size_t &next, const char *part,
+bool checkBlocks(const uint8_t *pkg, const PackageInfo &info, size_t &next, const char *part,
                  const std::vector<uint8_t> &image, const std::vector<uint8_t> *old,
                  const std::vector<PartEntry> &parts, std::vector<std::string> &findings)
 {
     const PartEntry *entry = findPart(parts, part);
     if (!entry) {
         findings.push_back(format_text("partition \"%s\" is not in the table", part));
-        return;
+        return false;
     }
     const size_t blocks = (image.size() + kBlockSize - 1) / kBlockSize;
     for (size_t k = 0; k < blocks; ++k, ++next) {
         if (next >= info.records.size()) {
             findings.push_back(format_text("record for %s block %zu is missing", part, k));
-            return;
+            return false;
         }
         const PackageRecord &r = info.records[next];
         const std::string at = format_text("record %zu (%s block %zu)", next, part, k);
@@ -357,8 +357,11 @@ void checkBlocks(const uint8_t *pkg, const PackageInfo &info, size_t &next, cons
         const size_t newLen = std::min(kBlockSize, image.size() - off);
         const bool withOld = old && off < old->size();
         const size_t oldLen = withOld ? std::min(kBlockSize, old->size() - off) : 0;
-        if (r.name != part)
-            findings.push_back(at + ": name \"" + r.name + "\"");
+        if (r.name != part) {
+            // Records out of step with the inputs: later comparisons would only repeat this.
+            findings.push_back(at + ": record is named \"" + r.name + "\"");
+            return false;
+        }
         if (r.addr != entry->addr + off)
             findings.push_back(at + format_text(": address 0x%x, expected 0x%zx", r.addr,
                                                 entry->addr + off));
@@ -396,6 +399,7 @@ void checkBlocks(const uint8_t *pkg, const PackageInfo &info, size_t &next, cons
         else if (rebuilt.size() != newLen || std::memcmp(rebuilt.data(), newBlock, newLen) != 0)
             findings.push_back(at + ": rebuilt block differs from the new image");
     }
+    return true;
 }
 
 void checkVersions(const PackageInfo &info, const Inputs &in, int board,
@@ -519,16 +523,18 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
         if (!z && (in.hasNv1 || in.hasNv2))
             findings.push_back("KLM4410 packages carry no NV files");
         size_t next = 0;
+        bool inStep = true;
         if (in.hasBoot)
-            checkBlocks(pkg, info, next, z ? "boot" : "uboot", in.boot, nullptr, in.parts,
-                        findings);
-        checkBlocks(pkg, info, next, z ? "cpu1" : "cpu", in.newImage,
-                    useOld ? &in.oldImage : nullptr, in.parts, findings);
-        if (z && in.hasNv1)
-            checkBlocks(pkg, info, next, "nv_usr", in.nv1, nullptr, in.parts, findings);
-        if (z && in.hasNv2)
-            checkBlocks(pkg, info, next, "nv_amt", in.nv2, nullptr, in.parts, findings);
-        if (next < info.records.size())
+            inStep = checkBlocks(pkg, info, next, z ? "boot" : "uboot", in.boot, nullptr,
+                                 in.parts, findings);
+        if (inStep)
+            inStep = checkBlocks(pkg, info, next, z ? "cpu1" : "cpu", in.newImage,
+                                 useOld ? &in.oldImage : nullptr, in.parts, findings);
+        if (inStep && z && in.hasNv1)
+            inStep = checkBlocks(pkg, info, next, "nv_usr", in.nv1, nullptr, in.parts, findings);
+        if (inStep && z && in.hasNv2)
+            inStep = checkBlocks(pkg, info, next, "nv_amt", in.nv2, nullptr, in.parts, findings);
+        if (inStep && next < info.records.size())
             findings.push_back(format_text("%zu records more than the inputs need",
                                            info.records.size() - next));
         break;

@@ -1,0 +1,551 @@
+// deltamaker: builds, inspects and verifies FotaPKG upgrade packages from the command line.
+// Exit codes: 0 success, 1 failure, 2 usage error.
+
+#include "deltamaker/builder/firmware_input.h"
+#include "deltamaker/builder/firmware_input_p.h"
+#include "deltamaker/builder/fota.h"
+#include "deltamaker/builder/package_format.h"
+#include "deltamaker/samples/board_samples.h"
+#include "deltamaker/verify/package_verify.h"
+#include "deltamaker/verify/package_verify_p.h"
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFail = 1;
+constexpr int kExitUsage = 2;
+
+const char *const kMainHelp =
+    "usage: deltamaker COMMAND [ARGS]\n"
+    "\n"
+    "Commands:\n"
+    "  build       build an upgrade package\n"
+    "  info        show the fields of a package\n"
+    "  verify      check a package against its inputs\n"
+    "  partitions  list or create a partition table\n"
+    "  samples     write demo inputs for both boards\n"
+    "\n"
+    "Run 'deltamaker COMMAND --help' for the arguments of a command.\n";
+
+const char *const kBuildHelp =
+    "usage: deltamaker build --method N --partition FILE --new FILE [--old FILE] [--boot FILE]\n"
+    "                        [--nv1 FILE] [--nv2 FILE] --output FILE\n"
+    "\n"
+    "Builds the package for the board of the new image. Methods: 0 blocks compressed alone,\n"
+    "1 blocks patched against the old image, 2 A and B images whole (KLM4410), 3 in-place patch,\n"
+    "4 whole image compressed (KLM4410). Every builder message is printed with its level.\n"
+    "Exit code 0 when the package was built and verified, 1 otherwise.\n";
+
+const char *const kInfoHelp =
+    "usage: deltamaker info FILE [--json] [--method N]\n"
+    "\n"
+    "Shows the layout, every header field, the records and the stream sizes of a package, with\n"
+    "each CRC marked valid or not. --method tells layouts that share a method code apart\n"
+    "(0 or 4, 1 or 3); without it they are told apart from the package bytes.\n";
+
+const char *const kVerifyHelp =
+    "usage: deltamaker verify FILE --partition FILE --new FILE [--old FILE] [--boot FILE]\n"
+    "                         [--nv1 FILE] [--nv2 FILE] [--method N]\n"
+    "\n"
+    "Checks every field, CRC and hash of the package, decodes every stream, applies every patch\n"
+    "and compares the result with the given files. Prints one finding per line and a verdict.\n"
+    "Exit code 0 when the package is sound, 1 otherwise.\n";
+
+const char *const kPartitionsHelp =
+    "usage: deltamaker partitions FILE [--board zn3150|klm4410]\n"
+    "       deltamaker partitions --create FILE NAME:ADDR:SIZE...\n"
+    "\n"
+    "The first form lists the entries as the builder reads them (ZN3150 adds its predefined\n"
+    "\"boot\" and \"partition\" entries; default board klm4410). The second writes a 4096-byte\n"
+    "table; ADDR and SIZE are numbers such as 0x40000 or 262144.\n";
+
+const char *const kSamplesHelp =
+    "usage: deltamaker samples DIR\n"
+    "\n"
+    "Writes demo inputs for both boards below DIR: partition tables, boot images, NV files and\n"
+    "old/new image pairs, with a README.txt holding one build command per method.\n";
+
+int usage(const char *help, const std::string &message)
+{
+    std::fprintf(stderr, "deltamaker: %s\n\n%s", message.c_str(), help);
+    return kExitUsage;
+}
+
+bool isHelp(const std::string &a) { return a == "--help" || a == "-h"; }
+
+// Options of the form --name VALUE, flags listed apart, and positional arguments.
+struct Args {
+    std::map<std::string, std::string> values;
+    std::vector<std::string> flags;
+    std::vector<std::string> positional;
+    bool help = false;
+};
+
+// False (with the message) for an unknown option, a missing value or a repeated option.
+bool parseArgs(int argc, char **argv, int first, const std::vector<std::string> &valueOpts,
+               const std::vector<std::string> &flagOpts, Args &out, std::string &error)
+{
+    for (int i = first; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (isHelp(a)) {
+            out.help = true;
+            continue;
+        }
+        if (a.size() > 2 && a.compare(0, 2, "--") == 0) {
+            const std::string name = a.substr(2);
+            bool isValue = false;
+            for (const std::string &v : valueOpts)
+                isValue = isValue || v == name;
+            bool isFlag = false;
+            for (const std::string &f : flagOpts)
+                isFlag = isFlag || f == name;
+            if (isFlag) {
+                out.flags.push_back(name);
+                continue;
+            }
+            if (!isValue) {
+                error = "unknown option " + a;
+                return false;
+            }
+            if (i + 1 >= argc) {
+                error = "option " + a + " needs a value";
+                return false;
+            }
+            if (out.values.count(name)) {
+                error = "option " + a + " is given twice";
+                return false;
+            }
+            out.values[name] = argv[++i];
+            continue;
+        }
+        out.positional.push_back(a);
+    }
+    return true;
+}
+
+bool hasFlag(const Args &a, const char *name)
+{
+    for (const std::string &f : a.flags)
+        if (f == name)
+            return true;
+    return false;
+}
+
+std::string value(const Args &a, const char *name)
+{
+    const auto it = a.values.find(name);
+    return it == a.values.end() ? std::string() : it->second;
+}
+
+bool parseInt(const std::string &text, long long lo, long long hi, long long &out)
+{
+    if (text.empty())
+        return false;
+    errno = 0;
+    char *end = nullptr;
+    const long long v = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v < lo || v > hi)
+        return false;
+    out = v;
+    return true;
+}
+
+const char *levelName(int level)
+{
+    static const char *const names[] = {"DEBUG", "ERROR", "WARN", "INFO"};
+    return level >= 0 && level <= 3 ? names[level] : "INFO";
+}
+
+// Copies a path into a request field; false when it does not fit in 255 bytes.
+bool setField(char (&field)[256], const std::string &path)
+{
+    if (path.size() > 255)
+        return false;
+    std::memset(field, 0, sizeof field);
+    std::memcpy(field, path.data(), path.size());
+    return true;
+}
+
+int cmdBuild(int argc, char **argv)
+{
+    Args a;
+    std::string error;
+    if (!parseArgs(argc, argv, 2,
+                   {"method", "partition", "new", "old", "boot", "nv1", "nv2", "output"}, {}, a,
+                   error))
+        return usage(kBuildHelp, error);
+    if (a.help) {
+        std::fputs(kBuildHelp, stdout);
+        return kExitOk;
+    }
+    if (!a.positional.empty())
+        return usage(kBuildHelp, "unexpected argument " + a.positional.front());
+    for (const char *required : {"method", "partition", "new", "output"})
+        if (value(a, required).empty())
+            return usage(kBuildHelp, std::string("--") + required + " is required");
+    long long method = 0;
+    if (!parseInt(value(a, "method"), INT32_MIN, INT32_MAX, method))
+        return usage(kBuildHelp, "--method needs a whole number, got " + value(a, "method"));
+    PackRequest req;
+    std::memset(&req, 0, sizeof req);
+    const std::string output = value(a, "output");
+    const struct {
+        char (*field)[256];
+        const char *opt;
+    } fields[] = {{&req.partition_path, "partition"}, {&req.boot_path, "boot"},
+                  {&req.old_path, "old"},             {&req.new_path, "new"},
+                  {&req.nv1_path, "nv1"},             {&req.nv2_path, "nv2"}};
+    for (const auto &f : fields)
+        if (!setField(*f.field, value(a, f.opt)))
+            return usage(kBuildHelp, std::string("the path of --") + f.opt +
+                                         " is longer than 255 bytes");
+    if (output.size() > 255)
+        return usage(kBuildHelp, "the path of --output is longer than 255 bytes");
+    req.method = static_cast<int32_t>(method);
+    req.output_path = output.c_str();
+    fota_set_log_sink([](int level, const char *text) {
+        std::printf("[%s] %s", levelName(level), text);
+        std::fflush(stdout);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const int rc = fota_make_package(req);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    fota_set_log_sink(nullptr);
+    if (rc != 0) {
+        std::printf("build failed\n");
+        return kExitFail;
+    }
+    std::printf("package written: %s (%.2f s)\n", output.c_str(), seconds);
+    return kExitOk;
+}
+
+std::string hexBytes(const uint8_t *p, size_t n)
+{
+    std::string s;
+    char b[3];
+    for (size_t i = 0; i < n; ++i) {
+        std::snprintf(b, sizeof b, "%02x", p[i]);
+        s += b;
+    }
+    return s;
+}
+
+std::string jsonString(const std::string &s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 || c >= 0x7F) {
+            char b[8];
+            std::snprintf(b, sizeof b, "\\u%04x", c);
+            out += b;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// The names of the eight header words at 16..47 for a layout.
+std::vector<const char *> wordNames(PackageLayout l)
+{
+    switch (l) {
+    case PackageLayout::Z1:
+        return {"record_count", "old_size", "new_size", "old_crc32"};
+    case PackageLayout::Z3:
+        return {"zero", "old_size", "new_size", "old_crc32"};
+    case PackageLayout::KBlocks:
+        return {"record_count", "old_size", "new_size", "old_crc32", "new_crc32"};
+    case PackageLayout::KInplace:
+    case PackageLayout::KWhole:
+        return {"boot_size", "old_size", "new_size", "old_crc32", "zero"};
+    case PackageLayout::AB:
+        return {"boot_size", "a_size", "b_size", "a_crc32", "b_crc32"};
+    default:
+        return {};
+    }
+}
+
+int cmdInfo(int argc, char **argv)
+{
+    Args a;
+    std::string error;
+    if (!parseArgs(argc, argv, 2, {"method"}, {"json"}, a, error))
+        return usage(kInfoHelp, error);
+    if (a.help) {
+        std::fputs(kInfoHelp, stdout);
+        return kExitOk;
+    }
+    if (a.positional.size() != 1)
+        return usage(kInfoHelp, a.positional.empty() ? "a package file is required"
+                                                     : "only one package file is allowed");
+    long long method = -1;
+    if (!value(a, "method").empty() && !parseInt(value(a, "method"), 0, 4, method))
+        return usage(kInfoHelp, "--method needs a number from 0 to 4");
+    std::vector<uint8_t> pkg;
+    if (!Internal::read_file_bytes(a.positional[0], pkg)) {
+        std::fprintf(stderr, "deltamaker: cannot read %s\n", a.positional[0].c_str());
+        return kExitFail;
+    }
+    PackageInfo info;
+    std::vector<std::string> findings;
+    const bool readable =
+        package_read(pkg.data(), pkg.size(), info, findings, static_cast<int>(method));
+    const bool crcOk = readable && info.crc == info.crcComputed;
+    const std::vector<const char *> names = wordNames(info.layout);
+    const bool json = hasFlag(a, "json");
+    // A stream of an in-place or whole-image package has no CRC of its own: the header CRC
+    // covers it.
+    if (json) {
+        std::printf("{\n  \"file\": %s,\n  \"size\": %zu,\n  \"layout\": \"%s\",\n",
+                    jsonString(a.positional[0]).c_str(), pkg.size(),
+                    package_layout_name(info.layout));
+        std::printf("  \"method_byte\": %u,\n  \"header_size\": %zu,\n  \"total\": %u,\n",
+                    info.method, info.headerSize, info.total);
+        std::printf("  \"crc32\": \"0x%08x\",\n  \"crc32_computed\": \"0x%08x\",\n"
+                    "  \"crc32_valid\": %s,\n",
+                    info.crc, info.crcComputed, crcOk ? "true" : "false");
+        std::printf("  \"source_version\": %s,\n  \"target_version\": %s,\n  \"header\": {",
+                    jsonString(info.srcVersion).c_str(), jsonString(info.tgtVersion).c_str());
+        for (size_t i = 0; i < names.size(); ++i)
+            std::printf("%s\"%s\": %u", i ? ", " : "", names[i], info.words[i]);
+        std::printf("},\n  \"records\": [");
+        for (size_t i = 0; i < info.records.size(); ++i) {
+            const PackageRecord &r = info.records[i];
+            std::printf("%s\n    {\"name\": %s, \"addr\": %u, \"old_len\": %u, \"new_len\": %u, "
+                        "\"offset\": %u, \"data_len\": %u, \"type\": %u, \"props\": \"%s\", "
+                        "\"old_sha256\": \"%s\", \"new_sha256\": \"%s\"}",
+                        i ? "," : "", jsonString(r.name).c_str(), r.addr, r.oldLen, r.newLen,
+                        r.offset, r.dataLen, r.type, hexBytes(r.props, 5).c_str(),
+                        hexBytes(r.oldHash, 32).c_str(), hexBytes(r.newHash, 32).c_str());
+        }
+        std::printf("%s],\n", info.records.empty() ? "" : "\n  ");
+        std::printf("  \"boot\": {\"offset\": %zu, \"size\": %zu},\n", info.bootOffset,
+                    info.bootSize);
+        std::printf("  \"stream\": {\"offset\": %zu, \"size\": %zu},\n", info.streamOffset,
+                    info.streamSize);
+        std::printf("  \"a_image\": {\"offset\": %zu, \"size\": %zu},\n", info.aOffset, info.aSize);
+        std::printf("  \"b_image\": {\"offset\": %zu, \"size\": %zu},\n", info.bOffset, info.bSize);
+        std::printf("  \"findings\": [");
+        for (size_t i = 0; i < findings.size(); ++i)
+            std::printf("%s%s", i ? ", " : "", jsonString(findings[i]).c_str());
+        std::printf("]\n}\n");
+        return readable && findings.empty() ? kExitOk : kExitFail;
+    }
+    std::printf("file:            %s (%zu bytes)\n", a.positional[0].c_str(), pkg.size());
+    std::printf("layout:          %s\n", package_layout_name(info.layout));
+    if (info.headerSize) {
+        std::printf("method byte:     0x%02x\n", info.method);
+        std::printf("total length:    %u%s\n", info.total,
+                    info.total == pkg.size() ? "" : " (does not match the file size)");
+        std::printf("CRC-32:          0x%08x %s\n", info.crc,
+                    crcOk ? "valid" : ("INVALID, computed " + std::to_string(info.crcComputed))
+                                          .c_str());
+        for (size_t i = 0; i < names.size(); ++i) {
+            const bool isCrc = std::strstr(names[i], "crc") != nullptr;
+            std::printf(isCrc ? "%-16s 0x%08x\n" : "%-16s %u\n",
+                        (std::string(names[i]) + ":").c_str(), info.words[i]);
+        }
+        std::printf("source version:  \"%s\"\n", info.srcVersion.c_str());
+        std::printf("target version:  \"%s\"\n", info.tgtVersion.c_str());
+    }
+    if (info.layout == PackageLayout::AB && info.aOffset) {
+        std::printf("boot image:      %zu bytes at %zu\n", info.bootSize, info.bootOffset);
+        std::printf("A image:         %zu bytes at %zu, CRC-32 %s\n", info.aSize, info.aOffset,
+                    info.words[3] == fota_crc32(0, pkg.data() + info.aOffset, info.aSize)
+                        ? "valid"
+                        : "INVALID");
+        std::printf("B image:         %zu bytes at %zu, CRC-32 %s\n", info.bSize, info.bOffset,
+                    info.words[4] == fota_crc32(0, pkg.data() + info.bOffset, info.bSize)
+                        ? "valid"
+                        : "INVALID");
+    }
+    if (info.layout == PackageLayout::KInplace || info.layout == PackageLayout::KWhole)
+        std::printf("boot image:      %zu bytes at %zu\n", info.bootSize, info.bootOffset);
+    if (info.streamSize)
+        std::printf("%s %zu bytes at %zu\n",
+                    info.layout == PackageLayout::KWhole ? "image stream:   "
+                                                         : "in-place patch: ",
+                    info.streamSize, info.streamOffset);
+    if (!info.records.empty()) {
+        std::printf("records:         %zu\n", info.records.size());
+        std::printf("  #   name             address    old    new    offset     data   type\n");
+        for (size_t i = 0; i < info.records.size(); ++i) {
+            const PackageRecord &r = info.records[i];
+            std::printf("  %-3zu %-16s 0x%08x %-6u %-6u 0x%08x %-6u %s\n", i, r.name.c_str(),
+                        r.addr, r.oldLen, r.newLen, r.offset, r.dataLen,
+                        r.type == 1 ? "patch" : "packed");
+        }
+    }
+    for (const std::string &f : findings)
+        std::printf("finding: %s\n", f.c_str());
+    return readable && findings.empty() ? kExitOk : kExitFail;
+}
+
+int cmdVerify(int argc, char **argv)
+{
+    Args a;
+    std::string error;
+    if (!parseArgs(argc, argv, 2, {"partition", "new", "old", "boot", "nv1", "nv2", "method"}, {},
+                   a, error))
+        return usage(kVerifyHelp, error);
+    if (a.help) {
+        std::fputs(kVerifyHelp, stdout);
+        return kExitOk;
+    }
+    if (a.positional.size() != 1)
+        return usage(kVerifyHelp, a.positional.empty() ? "a package file is required"
+                                                       : "only one package file is allowed");
+    for (const char *required : {"partition", "new"})
+        if (value(a, required).empty())
+            return usage(kVerifyHelp, std::string("--") + required + " is required");
+    long long method = -1;
+    if (!value(a, "method").empty() && !parseInt(value(a, "method"), 0, 4, method))
+        return usage(kVerifyHelp, "--method needs a number from 0 to 4");
+    PackageInputs in;
+    in.partition = value(a, "partition");
+    in.newImage = value(a, "new");
+    in.oldImage = value(a, "old");
+    in.boot = value(a, "boot");
+    in.nv1 = value(a, "nv1");
+    in.nv2 = value(a, "nv2");
+    in.method = static_cast<int>(method);
+    const std::vector<std::string> findings = package_verify_file(a.positional[0], in);
+    for (const std::string &f : findings)
+        std::printf("%s\n", f.c_str());
+    if (findings.empty()) {
+        std::printf("package is sound\n");
+        return kExitOk;
+    }
+    std::printf("package is NOT sound: %zu finding%s\n", findings.size(),
+                findings.size() == 1 ? "" : "s");
+    return kExitFail;
+}
+
+int cmdPartitions(int argc, char **argv)
+{
+    Args a;
+    std::string error;
+    if (!parseArgs(argc, argv, 2, {"board", "create"}, {}, a, error))
+        return usage(kPartitionsHelp, error);
+    if (a.help) {
+        std::fputs(kPartitionsHelp, stdout);
+        return kExitOk;
+    }
+    const std::string create = value(a, "create");
+    if (!create.empty()) {
+        if (a.positional.empty())
+            return usage(kPartitionsHelp, "--create needs at least one NAME:ADDR:SIZE");
+        if (!value(a, "board").empty())
+            return usage(kPartitionsHelp, "--board does not apply to --create");
+        std::vector<Samples::PartitionSpec> parts;
+        for (const std::string &spec : a.positional) {
+            const size_t c1 = spec.find(':');
+            const size_t c2 = c1 == std::string::npos ? c1 : spec.find(':', c1 + 1);
+            long long addr = 0;
+            long long size = 0;
+            if (c2 == std::string::npos || spec.find(':', c2 + 1) != std::string::npos ||
+                !parseInt(spec.substr(c1 + 1, c2 - c1 - 1), 0, UINT32_MAX, addr) ||
+                !parseInt(spec.substr(c2 + 1), 0, UINT32_MAX, size))
+                return usage(kPartitionsHelp, "bad partition \"" + spec +
+                                                  "\", expected NAME:ADDR:SIZE");
+            parts.push_back({spec.substr(0, c1), static_cast<uint32_t>(addr),
+                             static_cast<uint32_t>(size)});
+        }
+        std::vector<uint8_t> table;
+        if (!Samples::makePartitionTable(parts, table, error))
+            return usage(kPartitionsHelp, error);
+        FILE *f = std::fopen(create.c_str(), "wb");
+        const bool ok = f && std::fwrite(table.data(), 1, table.size(), f) == table.size();
+        if (!f || std::fclose(f) != 0 || !ok) {
+            std::fprintf(stderr, "deltamaker: cannot write %s\n", create.c_str());
+            return kExitFail;
+        }
+        std::printf("wrote %s with %zu partitions\n", create.c_str(), parts.size());
+        return kExitOk;
+    }
+    if (a.positional.size() != 1)
+        return usage(kPartitionsHelp, a.positional.empty() ? "a partition table file is required"
+                                                           : "only one table file is allowed");
+    const std::string board = value(a, "board");
+    int type = kBoardKLM4410;
+    if (board == "zn3150" || board == "ZN3150")
+        type = kBoardZN3150;
+    else if (!board.empty() && board != "klm4410" && board != "KLM4410")
+        return usage(kPartitionsHelp, "unknown board " + board);
+    std::vector<uint8_t> table;
+    if (!Internal::read_file_bytes(a.positional[0], table)) {
+        std::fprintf(stderr, "deltamaker: cannot read %s\n", a.positional[0].c_str());
+        return kExitFail;
+    }
+    std::vector<PartEntry> parts;
+    const bool ok = Internal::parse_part_table(table.data(), table.size(), type, parts, error);
+    std::printf("%-16s %-10s %-10s\n", "name", "address", "size");
+    for (const PartEntry &e : parts)
+        std::printf("%-16.16s 0x%08x 0x%08x\n", e.name, e.addr, e.size);
+    if (!ok) {
+        std::printf("error: %s", error.c_str());
+        return kExitFail;
+    }
+    return kExitOk;
+}
+
+int cmdSamples(int argc, char **argv)
+{
+    Args a;
+    std::string error;
+    if (!parseArgs(argc, argv, 2, {}, {}, a, error))
+        return usage(kSamplesHelp, error);
+    if (a.help) {
+        std::fputs(kSamplesHelp, stdout);
+        return kExitOk;
+    }
+    if (a.positional.size() != 1)
+        return usage(kSamplesHelp, "one output folder is required");
+    std::vector<Samples::WrittenSample> written;
+    const bool ok = Samples::writeBoardSamples(a.positional[0], written, error);
+    for (const Samples::WrittenSample &w : written)
+        std::printf("%-40s %s\n", w.path.c_str(), w.description.c_str());
+    if (!ok) {
+        std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
+        return kExitFail;
+    }
+    return kExitOk;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 2)
+        return usage(kMainHelp, "a command is required");
+    const std::string cmd = argv[1];
+    if (isHelp(cmd) || cmd == "help") {
+        std::fputs(kMainHelp, stdout);
+        return kExitOk;
+    }
+    if (cmd == "build")
+        return cmdBuild(argc, argv);
+    if (cmd == "info")
+        return cmdInfo(argc, argv);
+    if (cmd == "verify")
+        return cmdVerify(argc, argv);
+    if (cmd == "partitions")
+        return cmdPartitions(argc, argv);
+    if (cmd == "samples")
+        return cmdSamples(argc, argv);
+    return usage(kMainHelp, "unknown command " + cmd);
+}
