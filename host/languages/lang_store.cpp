@@ -1,0 +1,188 @@
+#include "host/languages/lang_store.h"
+
+#include "common/utils.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+void registerLangInfoType()
+{
+    static const int id = qRegisterMetaType<LANG_INFO>("LANG_INFO");
+    Q_UNUSED(id);
+}
+
+QString langDir()
+{
+    return QStringLiteral("%1/%2").arg(QDir::currentPath(), QStringLiteral("lang"));
+}
+
+QString langIndexPath(const QString &context)
+{
+    return QStringLiteral("%1/%2/index.config").arg(langDir(), context);
+}
+
+QString langFilePath(const QString &context, const QString &name)
+{
+    return QStringLiteral("%1/%2/%3.lang").arg(langDir(), context, name);
+}
+
+namespace {
+// The root of a language document, or a null element when it is not a language.
+QDomElement langRoot(const SysXmlDocument &doc)
+{
+    const QDomElement root = doc.documentElement();
+    if (root.isNull() || root.tagName().compare(QLatin1String("lang"), Qt::CaseInsensitive) != 0
+        || !root.hasAttribute(QStringLiteral("name")))
+        return QDomElement();
+    return root;
+}
+
+// The index names the language as UTF-8 bytes up to the first NUL.
+QString readIndex(const QString &indexPath)
+{
+    QByteArray bytes;
+    if (!readFile(indexPath, bytes))
+        return QString();
+    const int nul = bytes.indexOf('\0');
+    if (nul >= 0)
+        bytes.truncate(nul);
+    return QString::fromUtf8(bytes);
+}
+} // namespace
+
+std::unique_ptr<LangStore::LangDoc> LangStore::loadDoc(const QString &path)
+{
+    auto doc = std::make_unique<LangDoc>();
+    if (!doc->doc.load(path) || langRoot(doc->doc).isNull())
+        return nullptr;
+    doc->path = path;
+    return doc;
+}
+
+bool readLangInfo(const QString &path, LANG_INFO &info)
+{
+    SysXmlDocument doc;
+    if (!doc.load(path))
+        return false;
+    const QDomElement root = langRoot(doc);
+    if (root.isNull())
+        return false;
+    info.dispName = root.attribute(QStringLiteral("name"));
+    info.name = QFileInfo(path).baseName();
+    info.path = path;
+    return true;
+}
+
+LangStore::LangStore()
+{
+    registerLangInfoType();
+}
+
+QString LangStore::text(const QString &context, const QString &key)
+{
+    const QString indexPath = langIndexPath(context);
+    if (!QFileInfo::exists(indexPath))
+        return QString();
+    const QString name = readIndex(indexPath);
+
+    auto it = m_docs.find(context);
+    if (it == m_docs.end()) {
+        auto doc = loadDoc(langFilePath(context, name));
+        if (!doc)
+            return QString();
+        it = m_docs.emplace(context, std::move(doc)).first;
+    }
+
+    QDomElement current = langRoot(it->second->doc);
+    const QStringList parts = key.split(QLatin1Char('/'), Qt::KeepEmptyParts);
+    for (const QString &part : parts) {
+        if (part.isEmpty())
+            return QString();
+        QDomElement next;
+        for (QDomNode n = current.firstChild(); !n.isNull(); n = n.nextSibling()) {
+            const QDomElement e = n.toElement();
+            if (!e.isNull() && e.tagName().compare(part, Qt::CaseInsensitive) == 0) {
+                next = e;
+                break;
+            }
+        }
+        if (next.isNull())
+            return QString();
+        current = next;
+    }
+    return current.attribute(QStringLiteral("name"));
+}
+
+bool LangStore::currentLang(const QString &context, QString &name) const
+{
+    const QString indexPath = langIndexPath(context);
+    if (!QFileInfo::exists(indexPath))
+        return false;
+    name = readIndex(indexPath);
+    return true;
+}
+
+bool LangStore::switchLang(const QString &context, const QString &name, bool reload)
+{
+    const QString indexPath = langIndexPath(context);
+    const QByteArray bytes = name.toUtf8();
+    if (!writeFile(indexPath, [&bytes] { return bytes; }))
+        return false;
+    if (!reload)
+        return true;
+
+    const QString path = langFilePath(context, name);
+    auto it = m_docs.find(context);
+    if (it != m_docs.end()
+        && QFileInfo(it->second->path).baseName().compare(name, Qt::CaseInsensitive) == 0)
+        return true; // already holds this language: nothing is re-read
+    auto doc = loadDoc(path);
+    if (it == m_docs.end()) {
+        if (doc)
+            m_docs.emplace(context, std::move(doc));
+    } else if (doc) {
+        it->second = std::move(doc);
+    } else {
+        m_docs.erase(it);
+    }
+    return true;
+}
+
+bool LangStore::loadLangList(const QString &context, QList<LANG_INFO> &list) const
+{
+    QString current;
+    currentLang(context, current);
+    const QDir dir(QStringLiteral("%1/%2").arg(langDir(), context));
+    const QFileInfoList entries = dir.entryInfoList(
+        QStringList{QStringLiteral("*.lang")},
+        QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsFirst);
+    for (const QFileInfo &entry : entries) {
+        LANG_INFO info;
+        if (!readLangInfo(entry.absoluteFilePath(), info))
+            continue;
+        info.isCurrent = info.name.compare(current, Qt::CaseInsensitive) == 0;
+        list.append(info);
+    }
+    return true;
+}
+
+bool LangStore::createLangFile(const QString &context, const QString &name,
+                               const QString &dispName, QString &path) const
+{
+    SysXmlDocument doc;
+    doc.addDeclaration(QStringLiteral("GBK"));
+    QDomElement root = doc.createElement(QStringLiteral("lang"));
+    root.setAttribute(QStringLiteral("name"), dispName);
+    doc.appendChild(root);
+    path = langFilePath(context, name);
+    if (!makePath(QFileInfo(path).absolutePath()))
+        return false;
+    return doc.save(path);
+}
+
+QString LangStore::cachedPath(const QString &context) const
+{
+    const auto it = m_docs.find(context);
+    return it == m_docs.end() ? QString() : it->second->path;
+}

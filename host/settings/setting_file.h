@@ -1,0 +1,28 @@
+// The setting file (index.config of a plug-in) as a plain tree, apart from any widget.
+#pragma once
+
+#include "host/settings/setting_data.h"
+#include "host/settings/sys_xml_document.h"
+
+#include <vector>
+
+struct SettingNode {
+    TEST_NODE_DATA data;
+    std::vector<SettingNode> children; // folders only
+};
+
+struct SettingTree {
+    int kind = KindNormal;
+    std::vector<SettingNode> nodes; // children of "Root", in file order
+};
+
+// Loads a setting file, all or nothing: any missing mandatory attribute or unknown element
+// fails the whole load and leaves `tree` untouched.
+bool loadSettingFile(const QString &path, SettingTree &tree);
+// The same from a loaded document.
+bool readSettingDocument(const SysXmlDocument &doc, SettingTree &tree);
+// Builds the file's document: declaration, "Root" with "type", folders and items in order.
+// Nodes of other types are skipped.
+void buildSettingDocument(const SettingTree &tree, SysXmlDocument &doc);
+// Writes the tree; false when the file cannot be opened for writing.
+bool saveSettingFile(const QString &path, const SettingTree &tree);

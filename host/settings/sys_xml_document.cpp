@@ -1,0 +1,62 @@
+#include "host/settings/sys_xml_document.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QTextStream>
+
+bool SysXmlDocument::load(const QString &file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    const QByteArray content = f.readAll();
+    f.close();
+    QDomDocument doc;
+    // The raw bytes go to the parser so that it decodes them as the declaration says.
+    if (!doc.setContent(content, false) || doc.isNull() || doc.documentElement().isNull())
+        return false;
+    // The parser rewrites the declaration as version='1.0' encoding='...'; put back the
+    // host's own spelling so that a file saved again keeps its first line.
+    QDomNode first = doc.firstChild();
+    if (first.isProcessingInstruction() && first.nodeName() == QLatin1String("xml")) {
+        static const QRegularExpression enc(
+            QStringLiteral("encoding\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)')"));
+        const QRegularExpressionMatch m = enc.match(first.nodeValue());
+        if (m.hasMatch()) {
+            const QString name = m.captured(1).isEmpty() ? m.captured(2) : m.captured(1);
+            first.setNodeValue(QStringLiteral("version = \"1.0\" encoding = \"%1\"").arg(name));
+        }
+    }
+    m_doc = doc;
+    m_fileName = file;
+    return true;
+}
+
+bool SysXmlDocument::save(const QString &file) const
+{
+    QFile f(file);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+        return false;
+    QTextStream stream(&f);
+    m_doc.save(stream, 1, QDomNode::EncodingFromDocument);
+    stream.flush();
+    return true;
+}
+
+bool SysXmlDocument::saveAgain() const
+{
+    return save(m_fileName);
+}
+
+void SysXmlDocument::addDeclaration(const QString &encoding)
+{
+    m_doc.appendChild(m_doc.createProcessingInstruction(
+        QStringLiteral("xml"),
+        QStringLiteral("version = \"1.0\" encoding = \"%1\"").arg(encoding)));
+}
+
+void SysXmlDocument::clear()
+{
+    m_doc = QDomDocument();
+    m_fileName.clear();
+}

@@ -1,0 +1,38 @@
+// A DOM document plus the file it was loaded from. Files are read and written in text mode;
+// the character encoding is the one the document's "xml" declaration names.
+#pragma once
+
+#include <QDomDocument>
+#include <QString>
+
+class SysXmlDocument
+{
+public:
+    // Reads and parses the whole file (no namespace processing). False when the file cannot be
+    // opened, does not parse or yields an empty document; the document is then left empty.
+    bool load(const QString &file);
+    // Writes the document with an indent of one blank, truncating the file. False only when
+    // the file cannot be opened for writing.
+    bool save(const QString &file) const;
+    // save() to the file of the last successful load() (or setFileName()).
+    bool saveAgain() const;
+
+    // Appends the declaration "version = \"1.0\" encoding = \"<encoding>\"".
+    void addDeclaration(const QString &encoding);
+    QDomElement createElement(const QString &tag) { return m_doc.createElement(tag); }
+    QDomNode appendChild(const QDomNode &node) { return m_doc.appendChild(node); }
+    QDomElement documentElement() const { return m_doc.documentElement(); }
+    // The document as text with an indent of one blank.
+    QString toText() const { return m_doc.toString(1); }
+
+    bool isNull() const { return m_doc.isNull(); }
+    void clear();
+    QDomDocument &dom() { return m_doc; }
+    const QDomDocument &dom() const { return m_doc; }
+    const QString &fileName() const { return m_fileName; }
+    void setFileName(const QString &file) { m_fileName = file; }
+
+private:
+    QDomDocument m_doc;
+    QString m_fileName;
+};
