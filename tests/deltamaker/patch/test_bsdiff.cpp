@@ -307,7 +307,7 @@ void roundTrip(const Bytes &oldB, const Bytes &newB, const std::string &what, in
 
 TEST(SwBsdiff, RoundTripsOnGeneratedPairs)
 {
-    const int pairs = sanitizing() ? 120 : 1100;
+    const int pairs = sanitizing() ? 300 : 1100;
     int done = 0;
     std::mt19937 rng(8);
     for (int i = 0; i < pairs; ++i) {
