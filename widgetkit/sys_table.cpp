@@ -1,0 +1,398 @@
+#include "widgetkit/sys_table.h"
+
+#include "common/dialogs.h"
+#include "widgetkit/sys_layouts.h"
+#include "widgetkit/sys_menu.h"
+#include "widgetkit/sys_style.h"
+#include "widgetkit/sys_table_export.h"
+#include "widgetkit/sys_widget.h"
+
+#include <QCursor>
+#include <QDateTime>
+#include <QHeaderView>
+#include <QScrollBar>
+
+using Internal::appendStyle;
+using Internal::c8;
+
+namespace {
+
+const char *const kLevelNames[] = {"DEBUG", "ERROR", "WARN", "INFO"};
+const char *const kLevelTags[] = {"DBG", "ERR", "WAR", "INF"};
+
+// Texts of the cells of `row` between the columns that have an item, and whether any of them
+// is non-empty.
+QStringList rowTexts(const QTableWidget &table, int row, int left, int right, bool *hasText)
+{
+    QStringList texts;
+    *hasText = false;
+    for (int c = left; c <= right; ++c) {
+        if (const QTableWidgetItem *it = table.item(row, c)) {
+            texts << it->text();
+            if (!it->text().isEmpty())
+                *hasText = true;
+        }
+    }
+    return texts;
+}
+
+QStringList headerTexts(const QTableWidget &table, int left, int right)
+{
+    QStringList texts;
+    for (int c = left; c <= right; ++c) {
+        if (const QTableWidgetItem *it = table.horizontalHeaderItem(c))
+            texts << it->text();
+    }
+    return texts;
+}
+
+} // namespace
+
+QString sysLogLevelName(int level)
+{
+    return level >= 0 && level < 4 ? QString::fromLatin1(kLevelNames[level]) : QString();
+}
+
+QString sysLogLevelTag(int level)
+{
+    return level >= 0 && level < 4 ? QString::fromLatin1(kLevelTags[level]) : QString();
+}
+
+SysTable::SysTable(QWidget *parent, const QStringList &headers) : QTableWidget(parent)
+{
+    setStyleSheet(QStringLiteral(
+        "\tQTableWidget\t{\t\t  background:#FFFFFF;\t\t  border:none;\t\t  color:#000;\t\t  font-family: '微软雅黑';\t}"
+        "\tQHeaderView\t{\t\t  background:#f0f0f0;\t\t  border:none;\t}"
+        "\tQHeaderView::section\t{\t\t  background:#f0f0f0;\t\t  border:none;\t\t  border-right:1px solid #f0f0f0;"
+        "\t\t  text-align:left;\t\t  padding:.25em .5em;\t}"
+        "\tQTableWidget::item\t{\t\t  outline:none;\t\t  margin:0px;\t}"
+        "\tQScrollBar\t{\t\t  background:transparent;\t}"
+        "\tQScrollBar:vertical\t{\t\t  width:8px;\t}"
+        "\tQScrollBar:horizontal\t{\t\t  height:8px;\t}"
+        "\tQScrollBar::handle:vertical\t{\t\t  min-height:7px;\t}"
+        "\tQScrollBar::handle:horizontal\t{\t\t  min-width:7px;\t}"));
+    setFontSize(18);
+    setHeaderBackgroundColor(QStringLiteral("#e0e0e0"));
+    setScrollBarColor(QStringLiteral("#ddd"));
+    verticalHeader()->hide();
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    horizontalHeader()->setStretchLastSection(true);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    setFocusPolicy(Qt::NoFocus);
+    setAutoScroll(true);
+    m_exportColor = QStringLiteral("#409eff");
+    m_nextLogRow = 0;
+    setHeaders(headers);
+}
+
+void SysTable::setHeaderBackgroundColor(const QString &colour)
+{
+    appendStyle(this, QString::asprintf("\tQHeaderView::section\t{\t  background-color:%s;\t}", c8(colour).constData()));
+}
+
+void SysTable::setHeaderTextColor(const QString &colour)
+{
+    appendStyle(this, QString::asprintf("\tQHeaderView::section\t{\t  color:%s;\t}", c8(colour).constData()));
+}
+
+void SysTable::setSelectedBackgroundColor(const QString &colour)
+{
+    appendStyle(this, QString::asprintf("\tQTableWidget::item::selected\t{\t  background-color:%s;\t}",
+                                        c8(colour).constData()));
+}
+
+void SysTable::setTextColor(const QString &colour)
+{
+    const QByteArray c = c8(colour);
+    appendStyle(this, QString::asprintf(
+        "\tQHeaderView::section\t{\t  color:%s;\t}\tQTableWidget::item\t{\t  color:%s;\t}", c.constData(), c.constData()));
+}
+
+void SysTable::setSelectedTextColor(const QString &colour)
+{
+    appendStyle(this, QString::asprintf("\tQTableWidget::item::selected\t{\t  color:%s;\t}", c8(colour).constData()));
+}
+
+void SysTable::setFontSize(int px)
+{
+    appendStyle(this, QString::asprintf(
+        "\tQTableWidget\t{\t  font-size:%dpx;\t}\tQHeaderView::section\t{\t  font-size:%dpx;\t}"
+        "\tQTableWidget::item\t{\t  font-size:%dpx;\t}", px, px, px));
+}
+
+void SysTable::setScrollBarColor(const QString &colour)
+{
+    appendStyle(this, Internal::scrollBarFragment(QStringLiteral("QTableWidget"), colour));
+}
+
+void SysTable::setHeaderPadding(double topEm, double bottomEm)
+{
+    appendStyle(this, QString::asprintf(
+        "\tQHeaderView::section\t{\t  padding-top:%.2fem;\t  padding-bottom:%.2fem;\t}", topEm, bottomEm));
+}
+
+void SysTable::setItemPadding(double topEm, double bottomEm)
+{
+    appendStyle(this, QString::asprintf(
+        "\tQTableWidget::item\t{\t  padding-top:%.2fem;\t  padding-bottom:%.2fem;\t}", topEm, bottomEm));
+}
+
+void SysTable::setGridLineColor(const QString &colour)
+{
+    appendStyle(this, QString::asprintf("\tQTableWidget{\t\tgridline-color: %s;\t}", c8(colour).constData()));
+}
+
+void SysTable::setHeaders(const QStringList &labels)
+{
+    setColumnCount(labels.size());
+    for (int c = 0; c < labels.size(); ++c)
+        setHorizontalHeaderItem(c, new QTableWidgetItem(labels[c]));
+}
+
+void SysTable::setResizeToContents(bool on)
+{
+    horizontalHeader()->setSectionResizeMode(on ? QHeaderView::ResizeToContents : QHeaderView::Fixed);
+}
+
+void SysTable::addRows(int n)
+{
+    if (n > 0)
+        setRowCount(rowCount() + n);
+}
+
+void SysTable::ensureRow(int row)
+{
+    if (row >= rowCount())
+        setRowCount(row + 1);
+}
+
+Qt::Alignment SysTable::columnAlignment(int column) const
+{
+    return m_alignments.value(column, Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+QTableWidgetItem *SysTable::ensureItem(int row, int column)
+{
+    if (row < 0 || column < 0 || column >= columnCount())
+        return nullptr;
+    ensureRow(row);
+    QTableWidgetItem *it = item(row, column);
+    if (!it) {
+        it = new QTableWidgetItem;
+        it->setTextAlignment(static_cast<int>(columnAlignment(column)));
+        setItem(row, column, it); // the table owns the item
+    }
+    return it;
+}
+
+QTableWidgetItem *SysTable::setCellText(int row, int column, const QString &text)
+{
+    QTableWidgetItem *it = ensureItem(row, column);
+    if (it)
+        it->setText(text);
+    return it;
+}
+
+void SysTable::setRowTexts(int row, const QStringList &texts)
+{
+    for (int i = 0; i < texts.size(); ++i)
+        setCellText(row, i, texts[i]);
+    viewport()->update();
+}
+
+void SysTable::setEditable(bool on)
+{
+    setEditTriggers(on ? (QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed)
+                       : QAbstractItemView::NoEditTriggers);
+}
+
+void SysTable::setColumnAlignment(int column, Qt::Alignment flags)
+{
+    m_alignments.insert(column, flags);
+}
+
+void SysTable::scrollToRow(int row)
+{
+    ensureItem(row, 0);
+    if (QTableWidgetItem *next = ensureItem(row + 1, 0))
+        scrollToItem(next);
+}
+
+void SysTable::setCellWidget(int row, int column, QWidget *widget)
+{
+    if (row < 0 || column < 0 || column >= columnCount() || !widget)
+        return;
+    ensureRow(row);
+    auto *wrapper = new SysWidget;
+    auto *layout = new SysHLayout(wrapper);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(widget);
+    QTableWidget::setCellWidget(row, column, wrapper); // the table owns the wrapper
+}
+
+void SysTable::setRowBackground(int row, const QString &colour)
+{
+    for (int c = 0; c < columnCount(); ++c)
+        ensureItem(row, c)->setBackground(QColor(colour));
+}
+
+void SysTable::forEachInRow(int row, const std::function<void(QTableWidgetItem *, int)> &callback)
+{
+    for (int c = 0; c < columnCount(); ++c) {
+        QTableWidgetItem *it = ensureItem(row, c);
+        if (callback && it)
+            callback(it, c);
+    }
+}
+
+void SysTable::clearTable()
+{
+    clearContents();
+    m_nextLogRow = 0;
+}
+
+void SysTable::setAutoFitColumns(const QSet<int> &columns)
+{
+    m_autoFit = columns;
+}
+
+void SysTable::resizeEvent(QResizeEvent *event)
+{
+    if (!m_autoFit.isEmpty()) {
+        int used = 0;
+        for (int c = 0; c < columnCount(); ++c) {
+            if (!m_autoFit.contains(c))
+                used += columnWidth(c) + 1;
+        }
+        if (horizontalScrollBar()->isVisible())
+            used += horizontalScrollBar()->height();
+        const QMargins margins = contentsMargins();
+        used += margins.left() + margins.right();
+        const int share = qMax(0, (width() - used) / m_autoFit.size());
+        for (int c : m_autoFit) {
+            if (c >= 0 && c < columnCount())
+                setColumnWidth(c, share);
+        }
+    }
+    QTableWidget::resizeEvent(event);
+}
+
+void SysTable::collectAll(SysExportTableBase &out) const
+{
+    out.headers = headerTexts(*this, 0, columnCount() - 1);
+    out.rows.clear();
+    int lastWithText = -1;
+    for (int r = 0; r < rowCount(); ++r) {
+        bool hasText = false;
+        out.rows << rowTexts(*this, r, 0, columnCount() - 1, &hasText);
+        if (hasText)
+            lastWithText = r;
+    }
+    out.rows.erase(out.rows.begin() + (lastWithText + 1), out.rows.end());
+}
+
+void SysTable::collectSelection(SysExportTableBase &out) const
+{
+    out.headers.clear();
+    out.rows.clear();
+    const QList<QTableWidgetSelectionRange> ranges = selectedRanges();
+    if (ranges.isEmpty())
+        return;
+    // Ranges of different spans share one header line: it covers every exported column.
+    int left = ranges.first().leftColumn();
+    int right = ranges.first().rightColumn();
+    for (const QTableWidgetSelectionRange &range : ranges) {
+        QList<QStringList> rows;
+        int lastWithText = -1;
+        for (int r = range.topRow(); r <= range.bottomRow(); ++r) {
+            bool hasText = false;
+            rows << rowTexts(*this, r, range.leftColumn(), range.rightColumn(), &hasText);
+            if (hasText)
+                lastWithText = rows.size() - 1;
+        }
+        rows.erase(rows.begin() + (lastWithText + 1), rows.end());
+        out.rows << rows;
+        left = qMin(left, range.leftColumn());
+        right = qMax(right, range.rightColumn());
+    }
+    out.headers = headerTexts(*this, left, right);
+}
+
+bool SysTable::exportAllToHtml(const QString &fileName) const
+{
+    SysHtmlTable html;
+    html.color = m_exportColor;
+    collectAll(html);
+    return html.exportToFile(fileName);
+}
+
+bool SysTable::exportAllToCsv(const QString &fileName) const
+{
+    SysCsvTable csv;
+    collectAll(csv);
+    return csv.exportToFile(fileName);
+}
+
+bool SysTable::exportSelectionToHtml(const QString &fileName) const
+{
+    SysHtmlTable html;
+    html.color = m_exportColor;
+    collectSelection(html);
+    return html.exportToFile(fileName);
+}
+
+bool SysTable::exportSelectionToCsv(const QString &fileName) const
+{
+    SysCsvTable csv;
+    collectSelection(csv);
+    return csv.exportToFile(fileName);
+}
+
+void SysTable::appendLogLine(int level, const QString &text)
+{
+    const QStringList row{QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
+                          sysLogLevelName(level), text};
+    setRowTexts(m_nextLogRow, row);
+    scrollToRow(m_nextLogRow);
+    ++m_nextLogRow;
+}
+
+void SysTable::exportWithDialog(const QString &filter, bool (SysTable::*exporter)(const QString &) const)
+{
+    const QString file = saveFileDialog(this, QString(), QStringLiteral("."), filter);
+    if (file.isEmpty())
+        return;
+    (this->*exporter)(file); // the menu reports nothing: a failed export is silent
+}
+
+SysMenu *SysTable::createExportMenu(bool withClear, QWidget *parent)
+{
+    auto *menu = new SysMenu(parent ? parent : this);
+    connect(menu->addAction(QStringLiteral("导出到HTML")), &QAction::triggered, this,
+            [this] { exportWithDialog(QStringLiteral("*.html"), &SysTable::exportAllToHtml); });
+    connect(menu->addAction(QStringLiteral("导出到CSV")), &QAction::triggered, this,
+            [this] { exportWithDialog(QStringLiteral("*.csv"), &SysTable::exportAllToCsv); });
+    connect(menu->addAction(QStringLiteral("导出选区到HTML")), &QAction::triggered, this,
+            [this] { exportWithDialog(QStringLiteral("*.html"), &SysTable::exportSelectionToHtml); });
+    connect(menu->addAction(QStringLiteral("导出选区到CSV")), &QAction::triggered, this,
+            [this] { exportWithDialog(QStringLiteral("*.csv"), &SysTable::exportSelectionToCsv); });
+    if (withClear)
+        connect(menu->addAction(QStringLiteral("清空表格")), &QAction::triggered, this, &SysTable::clearTable);
+    return menu;
+}
+
+void SysTable::enableExportMenu(bool withClear)
+{
+    const bool connected = contextMenuPolicy() == Qt::CustomContextMenu && m_menuConnected;
+    m_menuWithClear = withClear;
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    if (connected)
+        return;
+    m_menuConnected = true;
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint &) {
+        SysMenu *menu = createExportMenu(m_menuWithClear, this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(QCursor::pos());
+    });
+}
