@@ -15,6 +15,8 @@ public:
     void setFontSize(int px);
     void setFontWeight(int weight);
     void setTextColor(const QString &colour);
+    // Indicator border on hover and fill when checked.
+    void setThemeColor(const QString &colour);
     // Every later state change calls callback(isChecked()).
     void onChecked(const std::function<void(bool)> &callback);
 };
@@ -28,4 +30,6 @@ public:
     void setFontSize(int px);
     void setFontWeight(int weight);
     void setTextColor(const QString &colour);
+    // Indicator border on hover and dot when checked.
+    void setThemeColor(const QString &colour);
 };

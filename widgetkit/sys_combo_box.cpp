@@ -15,9 +15,7 @@ SysComboBox::SysComboBox(QWidget *parent, const QStringList &items) : QComboBox(
         "\t\tmin-width: 4em;\t}"
         "\tQComboBox::drop-down{\t\tsubcontrol-origin: padding;\t\tsubcontrol-position: top right;"
         "\t\twidth: 2em;\t\tborder: none;\t\tborder-left: 1px solid;\t}"
-        "\tQComboBox::down-arrow{\t\twidth: 0px;\t\theight: 0px;\t\tborder-left: .3em solid transparent;"
-        "\t\tborder-right: .3em solid transparent;\t\tborder-top: .4em solid;\t\tborder-bottom: none;\t}"
-        "\tQComboBox::down-arrow:on{\t\tborder-top: none;\t\tborder-bottom: .4em solid;\t}"
+        "\tQComboBox::down-arrow{\t\twidth: 12px;\t\theight: 8px;\t\tborder: none;\t}"
         "\tQComboBox QAbstractItemView{\t\tbackground-color: #fff;\t\toutline: 0px;\t}"
         "\tQComboBox QAbstractItemView::item{\t\tcolor: #000;\t\tborder-bottom: 1px solid #f5f5f5;\t}"
         "\tQComboBox QAbstractItemView::item:hover{\t\tfont-weight: bold;\t}"));
@@ -83,13 +81,14 @@ void SysComboBox::setThemeColor(const QString &colour)
     appendStyle(this, QString::asprintf(
         "\tQComboBox{\t\tborder-color: %s;\t}"
         "\tQComboBox::drop-down{\t\tborder-left-color: %s;\t}"
-        "\tQComboBox::down-arrow{\t\tborder-top-color: %s;\t}"
-        "\tQComboBox::down-arrow:on{\t\tborder-bottom-color: %s;\t}"
+        "\tQComboBox::down-arrow{\t\timage: url(%s);\t}"
+        "\tQComboBox::down-arrow:on{\t\timage: url(%s);\t}"
         "\tQComboBox QAbstractItemView{\t\tborder-left: 1px solid %s;\t\tborder-right: 1px solid %s;"
         "\t\tborder-bottom: 1px solid %s;\t}"
         "\tQComboBox QAbstractItemView::item:hover{\t\tbackground-color: %s;\t}"
         "\tQComboBox QAbstractItemView::item:selected{\t\tbackground-color: %s;\t\tcolor: #fff;\t}",
-        c.constData(), c8(lightenColor(colour, 0.25)).constData(), c.constData(), c.constData(),
+        c.constData(), c8(lightenColor(colour, 0.25)).constData(),
+        c8(Internal::arrowImage(colour, false)).constData(), c8(Internal::arrowImage(colour, true)).constData(),
         c.constData(), c.constData(), c.constData(), c8(lightenColor(colour, 0.5)).constData(), c.constData()));
 }
 
@@ -106,8 +105,8 @@ void SysComboBox::setTextColor(const QString &colour)
 void SysComboBox::setArrowColor(const QString &closed, const QString &open)
 {
     appendStyle(this, QString::asprintf(
-        "\tQComboBox::down-arrow{\t\tborder-top-color: %s;\t}\tQComboBox::down-arrow:on{\t\tborder-bottom-color: %s;\t}",
-        c8(closed).constData(), c8(open).constData()));
+        "\tQComboBox::down-arrow{\t\timage: url(%s);\t}\tQComboBox::down-arrow:on{\t\timage: url(%s);\t}",
+        c8(Internal::arrowImage(closed, false)).constData(), c8(Internal::arrowImage(open, true)).constData()));
 }
 
 void SysComboBox::setScrollBarColor(const QString &colour)

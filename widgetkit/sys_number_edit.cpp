@@ -16,10 +16,7 @@ SysNumberEdit::SysNumberEdit(QWidget *parent, int value) : QSpinBox(parent)
         "\t\tborder: none;\t\tbackground: transparent;\t}"
         "\tQSpinBox::up-button{\t\tsubcontrol-position: top right;\t}"
         "\tQSpinBox::down-button{\t\tsubcontrol-position: bottom right;\t}"
-        "\tQSpinBox::up-arrow{\t\twidth: 0px;\t\theight: 0px;\t\tborder-left: .3em solid transparent;"
-        "\t\tborder-right: .3em solid transparent;\t\tborder-bottom: .35em solid;\t\tborder-top: none;\t}"
-        "\tQSpinBox::down-arrow{\t\twidth: 0px;\t\theight: 0px;\t\tborder-left: .3em solid transparent;"
-        "\t\tborder-right: .3em solid transparent;\t\tborder-top: .35em solid;\t\tborder-bottom: none;\t}"
+        "\tQSpinBox::up-arrow, QSpinBox::down-arrow{\t\twidth: 10px;\t\theight: 7px;\t\tborder: none;\t}"
         "\tQSpinBox QMenu{\t\tbackground-color: #fff;\t}"
         "\tQSpinBox QMenu::item:selected{\t\tcolor: #fff;\t}"));
     setThemeColor(QStringLiteral("#409eff"));
@@ -60,12 +57,14 @@ void SysNumberEdit::setThemeColor(const QString &colour)
     const QString fragment = QStringLiteral(
         "\tQSpinBox{\t\tcolor: #000;\t\tborder-color: %1;\t\tselection-background-color: %1;\t}"
         "\tQSpinBox:focus{\t\tborder-color: %1;\t}"
-        "\tQSpinBox::up-arrow{\t\tborder-bottom-color: %1;\t}"
-        "\tQSpinBox::down-arrow{\t\tborder-top-color: %1;\t}"
-        "\tQSpinBox::up-arrow:hover{\t\tborder-bottom-color: %2;\t}"
-        "\tQSpinBox::down-arrow:hover{\t\tborder-top-color: %2;\t}"
+        "\tQSpinBox::up-arrow{\t\timage: url(%2);\t}"
+        "\tQSpinBox::down-arrow{\t\timage: url(%3);\t}"
+        "\tQSpinBox::up-arrow:hover{\t\timage: url(%4);\t}"
+        "\tQSpinBox::down-arrow:hover{\t\timage: url(%5);\t}"
         "\tQSpinBox QMenu{\t\tborder: 1px solid %1;\t}"
-        "\tQSpinBox QMenu::item:selected{\t\tbackground-color: %1;\t}").arg(colour, darkenColor(colour, 0.25));
+        "\tQSpinBox QMenu::item:selected{\t\tbackground-color: %1;\t}")
+        .arg(colour, Internal::arrowImage(colour, true), Internal::arrowImage(colour, false),
+             Internal::arrowImage(darkenColor(colour, 0.25), true), Internal::arrowImage(darkenColor(colour, 0.25), false));
     appendStyle(this, fragment);
 }
 

@@ -1,6 +1,15 @@
 #include "widgetkit/sys_style.h"
 
+#include <QColor>
+#include <QDir>
+#include <QFile>
 #include <QGuiApplication>
+#include <QHash>
+#include <QImage>
+#include <QMutex>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSaveFile>
 #include <QScreen>
 #include <QWidget>
 
@@ -96,6 +105,51 @@ namespace Internal {
 void appendStyle(QWidget *widget, const QString &fragment)
 {
     widget->setStyleSheet(widget->styleSheet() + fragment);
+}
+
+QString arrowImage(const QString &colour, bool up)
+{
+    static QMutex mutex;
+    static QHash<QString, QString> made;
+    const QColor color(colour);
+    if (colour.isEmpty() || !color.isValid())
+        return QString();
+    const QString key = color.name(QColor::HexArgb).mid(1) + (up ? QLatin1String("-up") : QLatin1String("-down"));
+    QMutexLocker lock(&mutex);
+    auto it = made.constFind(key);
+    if (it != made.constEnd())
+        return *it;
+
+    const QString folder = QDir::tempPath() + QLatin1String("/tessel-kit-arrows");
+    const QString path = folder + QLatin1String("/arrow-") + key + QLatin1String(".png");
+    if (!QFile::exists(path)) {
+        QImage image(24, 16, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            painter.setRenderHint(QPainter::Antialiasing);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(color);
+            QPainterPath triangle;
+            if (up) {
+                triangle.moveTo(2, 14);
+                triangle.lineTo(22, 14);
+                triangle.lineTo(12, 2);
+            } else {
+                triangle.moveTo(2, 2);
+                triangle.lineTo(22, 2);
+                triangle.lineTo(12, 14);
+            }
+            triangle.closeSubpath();
+            painter.drawPath(triangle);
+        }
+        QSaveFile file(path);
+        if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG")
+            || !file.commit())
+            return QString();
+    }
+    made.insert(key, path);
+    return path;
 }
 
 QString rule(const QString &selector, const QString &declarations)

@@ -14,7 +14,7 @@ QString baseSheet(const QString &s, bool minSizes)
 {
     return QStringLiteral(
                "\t%1{\t\tbackground-color: #fff;\t\tborder: 1px solid transparent;\t\tborder-radius: .75em;"
-               "\t\tpadding: .25em .5em;\t\tword-break: break-all;%2\t}"
+               "\t\tpadding: .25em .5em;%2\t}"
                "\t%1:read-only{\t\tcolor: lightgray;\t}"
                "\t%1:disabled{\t\tcolor: #c0c0c0;\t\tbackground-color: #fafafa;\t}"
                "\t%1 QMenu{\t\tbackground-color: #fff;\t}"
@@ -39,6 +39,7 @@ QString borderColour(const QString &s, const QString &c)
 SysTextEdit::SysTextEdit(QWidget *parent) : QTextEdit(parent)
 {
     setStyleSheet(baseSheet(kEdit, true));
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere); // long words break anywhere
     setThemeColor(QStringLiteral("#409eff"));
     setScrollBarColor(QStringLiteral("#ddd"));
     setFontSize(18);
@@ -79,6 +80,7 @@ void SysTextEdit::setScrollBarColor(const QString &colour) { appendStyle(this, I
 SysTextBrowser::SysTextBrowser(QWidget *parent) : QTextBrowser(parent)
 {
     setStyleSheet(baseSheet(kBrowser, false));
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setThemeColor(QStringLiteral("#409eff"));
     setScrollBarColor(QStringLiteral("#ddd"));
     setFontSize(18);
