@@ -1,0 +1,224 @@
+// End to end through the real bin/deltamaker.
+#include "deltamaker/verify/package_verify.h"
+#include "tests/support/test_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+struct CliRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+CliRun deltamaker(const QStringList &args, const QString &cwd = QString())
+{
+    QProcess p;
+    if (!cwd.isEmpty())
+        p.setWorkingDirectory(cwd);
+    p.start(TestPaths::binDir() + "/deltamaker", args);
+    CliRun r;
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+        return r;
+    r.code = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+struct Case {
+    const char *package;
+    int method;
+    QStringList inputs; // every input option with its value
+};
+
+const std::vector<Case> &cases()
+{
+    static const std::vector<Case> all = {
+        {"zn3150_m1.pkg", 1,
+         {"--partition", "zn3150/partition.bin", "--boot", "zn3150/boot.bin", "--old", "zn3150/old.bin",
+          "--new", "zn3150/new.bin", "--nv1", "zn3150/nv_usr.bin", "--nv2", "zn3150/nv_amt.bin"}},
+        {"zn3150_m3.pkg", 3,
+         {"--partition", "zn3150/partition.bin", "--old", "zn3150/old.bin", "--new", "zn3150/new.bin"}},
+        {"klm4410_m0.pkg", 0,
+         {"--partition", "klm4410/partition.bin", "--boot", "klm4410/boot.bin", "--new", "klm4410/cz_new.bin"}},
+        {"klm4410_m1.pkg", 1,
+         {"--partition", "klm4410/partition.bin", "--boot", "klm4410/boot.bin", "--old", "klm4410/diff_old.bin",
+          "--new", "klm4410/diff_new.bin"}},
+        {"klm4410_m2.pkg", 2,
+         {"--partition", "klm4410/partition.bin", "--boot", "klm4410/boot.bin", "--old", "klm4410/ab_old.bin",
+          "--new", "klm4410/ab_new.bin"}},
+        {"klm4410_m3.pkg", 3,
+         {"--partition", "klm4410/partition.bin", "--boot", "klm4410/boot.bin", "--old", "klm4410/diff_old.bin",
+          "--new", "klm4410/diff_new.bin"}},
+        {"klm4410_m4.pkg", 4,
+         {"--partition", "klm4410/partition.bin", "--boot", "klm4410/boot.bin", "--old", "klm4410/diff_old.bin",
+          "--new", "klm4410/cz_new.bin"}},
+    };
+    return all;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        dir = new QTemporaryDir;
+        const CliRun r = deltamaker({"samples", dir->path() + "/samples"});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    }
+    static void TearDownTestSuite()
+    {
+        delete dir;
+        dir = nullptr;
+    }
+    static QString samples() { return dir->path() + "/samples"; }
+    static QTemporaryDir *dir;
+};
+QTemporaryDir *Cli::dir = nullptr;
+
+TEST_F(Cli, SamplesListWhatWasWritten)
+{
+    for (const char *f : {"zn3150/partition.bin", "zn3150/boot.bin", "zn3150/old.bin", "zn3150/new.bin",
+                          "zn3150/nv_usr.bin", "zn3150/nv_amt.bin", "klm4410/partition.bin", "klm4410/boot.bin",
+                          "klm4410/diff_old.bin", "klm4410/diff_new.bin", "klm4410/cz_new.bin",
+                          "klm4410/ab_old.bin", "klm4410/ab_new.bin", "README.txt"})
+        EXPECT_TRUE(QFile::exists(samples() + "/" + f)) << f;
+    const CliRun again = deltamaker({"samples", samples()});
+    ASSERT_EQ(again.code, 0);
+    EXPECT_TRUE(again.out.contains("zn3150/partition.bin"));
+    EXPECT_TRUE(again.out.contains("klm4410/ab_new.bin"));
+    // The samples are deterministic.
+    QFile a(samples() + "/klm4410/diff_new.bin");
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly));
+    const QByteArray first = a.readAll();
+    EXPECT_EQ(first.size(), QFile(samples() + "/klm4410/cz_new.bin").size());
+}
+
+TEST_F(Cli, EveryMethodBuildsVerifiesAndShows)
+{
+    for (const Case &c : cases()) {
+        SCOPED_TRACE(c.package);
+        QStringList build = {"build", "--method", QString::number(c.method)};
+        build << c.inputs << "--output" << c.package;
+        const CliRun b = deltamaker(build, samples());
+        ASSERT_EQ(b.code, 0) << b.out.toStdString() << b.err.toStdString();
+        EXPECT_TRUE(b.out.contains("[INFO] Partition Init ok \n"));
+        EXPECT_TRUE(b.out.contains("[INFO] package verified\n"));
+        EXPECT_TRUE(b.out.contains("partsize check pass"));
+
+        QStringList verify = {"verify", c.package};
+        verify << c.inputs;
+        const CliRun v = deltamaker(verify, samples());
+        EXPECT_EQ(v.code, 0) << v.out.toStdString();
+        EXPECT_TRUE(v.out.endsWith("package is sound\n"));
+
+        const CliRun info = deltamaker({"info", c.package}, samples());
+        EXPECT_EQ(info.code, 0) << info.out.toStdString();
+        EXPECT_TRUE(info.out.contains("CRC-32:          0x"));
+        EXPECT_TRUE(info.out.contains(" valid\n"));
+
+        const CliRun json = deltamaker({"info", c.package, "--json"}, samples());
+        ASSERT_EQ(json.code, 0);
+        QJsonParseError error;
+        const QJsonDocument doc = QJsonDocument::fromJson(json.out.toUtf8(), &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+        EXPECT_TRUE(doc.object().value("crc32_valid").toBool());
+        EXPECT_EQ(doc.object().value("size").toInt(), QFile(samples() + "/" + c.package).size());
+    }
+}
+
+TEST_F(Cli, FailuresGiveExitCode1)
+{
+    // A ZN3150 method without a layout, and a package checked against other inputs.
+    const CliRun b = deltamaker({"build", "--method", "4", "--partition", "zn3150/partition.bin", "--new",
+                              "zn3150/new.bin", "--output", "none.pkg"},
+                             samples());
+    EXPECT_EQ(b.code, 1);
+    EXPECT_TRUE(b.out.contains("[ERROR] ZN3150 has no package layout for method 4\n")) << b.out.toStdString();
+    EXPECT_FALSE(QFile::exists(samples() + "/none.pkg"));
+
+    const CliRun m = deltamaker({"build", "--method", "1", "--partition", "klm4410/partition.bin", "--old",
+                              "klm4410/ab_old.bin", "--new", "klm4410/diff_new.bin", "--output", "none.pkg"},
+                             samples());
+    EXPECT_EQ(m.code, 1);
+    EXPECT_TRUE(m.out.contains("[ERROR] update method 0x1 not match. A method 0x82 B method 0x42\n"));
+
+    const Case &c = cases()[3];
+    QStringList build = {"build", "--method", "1"};
+    build << c.inputs << "--output" << "k1.pkg";
+    ASSERT_EQ(deltamaker(build, samples()).code, 0);
+    const CliRun v = deltamaker({"verify", "k1.pkg", "--partition", "klm4410/partition.bin", "--old",
+                              "klm4410/diff_old.bin", "--new", "klm4410/cz_new.bin"},
+                             samples());
+    EXPECT_EQ(v.code, 1);
+    EXPECT_TRUE(v.out.contains("package is NOT sound")) << v.out.toStdString();
+    const CliRun i = deltamaker({"info", "klm4410/boot.bin"}, samples());
+    EXPECT_EQ(i.code, 1);
+}
+
+TEST_F(Cli, PartitionsCreateAndList)
+{
+    const QString table = dir->path() + "/made.bin";
+    const CliRun c = deltamaker({"partitions", "--create", table, "uboot:0:0x40000", "cpu:0x40000:3145728"});
+    ASSERT_EQ(c.code, 0) << c.err.toStdString();
+    EXPECT_EQ(QFile(table).size(), 4096);
+    const CliRun l = deltamaker({"partitions", table});
+    ASSERT_EQ(l.code, 0);
+    EXPECT_TRUE(l.out.contains("uboot            0x00000000 0x00040000\n")) << l.out.toStdString();
+    EXPECT_TRUE(l.out.contains("cpu              0x00040000 0x00300000\n"));
+    const CliRun z = deltamaker({"partitions", samples() + "/zn3150/partition.bin", "--board", "zn3150"});
+    ASSERT_EQ(z.code, 0);
+    EXPECT_TRUE(z.out.contains("boot             0x00000000 0x00006000\n")) << z.out.toStdString();
+    const CliRun bad = deltamaker({"partitions", samples() + "/zn3150/boot.bin"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_TRUE(bad.out.contains("partition size 0x4000 error")) << bad.out.toStdString();
+}
+
+TEST_F(Cli, UsageErrorsGiveExitCode2)
+{
+    const std::vector<QStringList> bad = {
+        {},
+        {"frobnicate"},
+        {"build"},
+        {"build", "--method", "1", "--partition", "p", "--new", "n"},
+        {"build", "--method", "one", "--partition", "p", "--new", "n", "--output", "o"},
+        {"build", "--method", "1", "--partition", "p", "--new", "n", "--output", "o", "--colour", "red"},
+        {"build", "--method", "1", "--partition", "p", "--new", "n", "--output"},
+        {"build", "--method", "1", "--method", "2", "--partition", "p", "--new", "n", "--output", "o"},
+        {"build", "--method", "1", "--partition", QString(300, 'x'), "--new", "n", "--output", "o"},
+        {"info"},
+        {"info", "a.pkg", "b.pkg"},
+        {"info", "a.pkg", "--method", "9"},
+        {"verify", "a.pkg", "--new", "n"},
+        {"verify", "--partition", "p", "--new", "n"},
+        {"partitions"},
+        {"partitions", "--create", "t.bin"},
+        {"partitions", "--create", "t.bin", "cpu:0x40000"},
+        {"partitions", "--create", "t.bin", "seventeen_bytes_x:0:1"},
+        {"partitions", "t.bin", "--board", "other"},
+        {"samples"},
+    };
+    for (const QStringList &args : bad) {
+        SCOPED_TRACE(args.join(' ').left(80).toStdString());
+        const CliRun r = deltamaker(args, dir->path());
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(r.err.startsWith("deltamaker: ")) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("usage: deltamaker"));
+    }
+    for (const char *cmd : {"build", "info", "verify", "partitions", "samples"}) {
+        const CliRun r = deltamaker({cmd, "--help"});
+        EXPECT_EQ(r.code, 0) << cmd;
+        EXPECT_TRUE(r.out.startsWith(QString("usage: deltamaker ") + cmd)) << r.out.toStdString();
+    }
+    EXPECT_EQ(deltamaker({"--help"}).code, 0);
+}
+
+} // namespace
