@@ -1,13 +1,32 @@
 #include "host/main_window.h"
 
 #include "common/critical_lock.h"
+#include "common/dialogs.h"
+#include "common/platform/platform.h"
 #include "common/utils.h"
+#include "host/languages/text_format.h"
+#include "host/plugin_info.h"
+#include "host/settings/sys_xml_document.h"
+#include "widgetkit/sys_button.h"
+#include "widgetkit/sys_group_box.h"
+#include "widgetkit/sys_label.h"
+#include "widgetkit/sys_layouts.h"
+#include "widgetkit/sys_line.h"
+#include "widgetkit/sys_list.h"
+#include "widgetkit/sys_menu.h"
+#include "widgetkit/sys_splitter.h"
 
-#include <QGuiApplication>
-#include <QLabel>
-#include <QScreen>
+#include <QCursor>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QStatusBar>
 
 namespace {
+const QString kContext = QStringLiteral("Tessel");
+
 MainWindow *g_instance = nullptr;
 
 CriticalLock &instanceLock()
@@ -31,22 +50,423 @@ bool MainWindow::exists()
     return g_instance != nullptr;
 }
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent) {}
+MainWindow::MainWindow(QWidget *parent)
+    : SysMainWindow(parent), m_title(QStringLiteral("Tessel V1.0.21")), m_relaunch(&relaunch)
+{
+    setWindowTitle(m_title);
+}
+
+MainWindow::~MainWindow()
+{
+    // Plug-in windows are released by their plug-ins, before Qt would delete them as children.
+    for (auto &entry : m_plugins) {
+        PluginInfo *info = entry.second.get();
+        if (info->window())
+            info->release();
+    }
+    m_plugins.clear();
+    m_shown = nullptr;
+}
+
+QString MainWindow::tr_(const QString &key)
+{
+    return m_langs.text(kContext, key);
+}
+
+void MainWindow::errorText(const QString &text)
+{
+    showErrorText(windowTitle(), text);
+}
+
+void MainWindow::infoText(const QString &text)
+{
+    showInfoText(windowTitle(), text);
+}
+
+SysButton *MainWindow::iconButton(const QString &icon, const QString &tipKey)
+{
+    auto *button = new SysButton(nullptr, QString());
+    button->setIcon(QIcon(icon));
+    button->setIconSize(QSize(36, 36));
+    button->setFlatLook();
+    button->setToolTip(tr_(tipKey));
+    return button;
+}
+
+void MainWindow::buildLeftPanel(QWidget *panelWidget)
+{
+    auto *panel = static_cast<SysGroupBox *>(panelWidget);
+    auto *layout = new SysVLayout(panel);
+    panel->setFontWeight(700);
+    panel->setFontSize(20);
+    panel->setBackgroundColor(QStringLiteral("#FFF"));
+    panel->setTitleColor(QStringLiteral("#FFF"));
+
+    m_list = new SysList(panel);
+    m_list->setItemPadding(0.75, 0.75);
+    m_list->setBorderless();
+    m_list->setItemRadius(0.25);
+    m_list->setThemeColor(QStringLiteral("#409eff"));
+    m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    layout->addWidget(m_list);
+    layout->addWidget(new SysLine(panel, true));
+
+    auto *buttons = new SysHLayout;
+    m_installButton = iconButton(QStringLiteral("./images/plugin/add.png"),
+                                 QStringLiteral("main/menu/installPkg"));
+    m_languageButton = iconButton(QStringLiteral("./images/plugin/language.png"),
+                                  QStringLiteral("main/menu/langManager"));
+    m_generatorButton = iconButton(QStringLiteral("./images/plugin/genPkg.png"),
+                                   QStringLiteral("main/menu/genPkg"));
+    buttons->addWidget(m_installButton);
+    buttons->addWidget(m_languageButton);
+    buttons->addWidget(m_generatorButton);
+    layout->addLayout(buttons);
+
+    connect(m_list, &QListWidget::itemClicked, this,
+            [this](QListWidgetItem *item) { showPluginByName(item->whatsThis()); });
+    connect(m_list, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &) { onListContextMenu(); });
+    // The installer, language manager and generator dialogs attach to these buttons.
+}
+
+void MainWindow::buildRightPane(QWidget *paneWidget)
+{
+    auto *pane = static_cast<SysGroupBox *>(paneWidget);
+    m_rightLayout = new SysVLayout(pane);
+    pane->setBackgroundColor(QStringLiteral("#FFF"));
+    pane->setTitleColor(QStringLiteral("#FFF"));
+    m_placeholder = new SysLabel(pane, tr_(QStringLiteral("main/slashScreen/hereShowContent")));
+    m_placeholder->setAlignment(Qt::AlignCenter);
+    m_rightLayout->addWidget(m_placeholder);
+}
 
 bool MainWindow::init(const AppArgs &args)
 {
     m_args = args;
-    setWindowTitle(QStringLiteral("Tessel V1.0.21"));
-    setCentralWidget(new QLabel(this));
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        const QSize avail = screen->availableSize();
-        resize(int(avail.width() * 0.75), int(avail.height() * 0.75));
+
+    m_splitter = new SysSplitter;
+    auto *left = new SysGroupBox(m_splitter, QString());
+    buildLeftPanel(left);
+    auto *right = new SysGroupBox(m_splitter, QString());
+    buildRightPane(right);
+    m_splitter->addWidget(left);
+    m_splitter->addWidget(right);
+
+    resizeRatio(0.75);
+
+    auto *central = new SysGroupBox(this, QString());
+    central->setBorderColor(QStringLiteral("transparent"));
+    central->setBorderRadius(0);
+    central->setBorderWidth(0);
+    auto *centralLayout = new SysHLayout(central);
+    centralLayout->addWidget(m_splitter);
+    setCentralWidget(central);
+    setBackgroundColor(QStringLiteral("#409eff"));
+    m_splitter->setOpaqueResize(true);
+    m_splitter->setHorizontal(true);
+    m_splitter->setStretchFactor(0, 0);
+    m_splitter->setStretchFactor(1, 1);
+
+    loadPlugins();
+
+    std::string start;
+    if (m_args.getString("c", start) && !start.empty())
+        selectPluginByName(QString::fromUtf8(start.c_str()));
+    return true;
+}
+
+QStringList MainWindow::scanPluginFiles() const
+{
+    QStringList paths;
+    const QString root = QStringLiteral("%1/%2").arg(QDir::currentPath(), QStringLiteral("plugins"));
+    // Name filters of QDir match without regard to case.
+    QDirIterator it(root, QStringList{Platform::libraryFilter()},
+                    QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        const QFileInfo fi = it.fileInfo();
+        if (fi.isFile())
+            paths << fi.absoluteFilePath();
     }
+    return paths;
+}
+
+void MainWindow::loadPlugins()
+{
+    for (const QString &path : scanPluginFiles()) {
+        const QString base = QFileInfo(path).baseName();
+        if (m_plugins.count(base))
+            continue; // the first library under a base name wins
+        auto *library = new QLibrary(path);
+        if (!library->load()) {
+            delete library;
+            continue;
+        }
+        auto info = std::make_unique<PluginInfo>(path, library, &m_langs);
+        // A library without both entries, or whose Create gives no window, is released as far
+        // as it got and unloaded (by the record's destructor); the scan goes on.
+        if (!info->resolveEntries())
+            continue;
+        if (!info->create(this)) {
+            info->release();
+            continue;
+        }
+        auto *item = new QListWidgetItem(info->pluginName());
+        item->setWhatsThis(base);
+        item->setTextAlignment(Qt::AlignCenter);
+        m_list->addItem(item);
+        m_plugins[base] = std::move(info);
+    }
+}
+
+PluginInfo *MainWindow::plugin(const QString &baseName) const
+{
+    const auto it = m_plugins.find(baseName);
+    return it == m_plugins.end() ? nullptr : it->second.get();
+}
+
+int MainWindow::indexOfPlugin(const QString &baseName) const
+{
+    for (int row = 0; row < m_list->count(); ++row)
+        if (m_list->item(row)->whatsThis() == baseName)
+            return row;
+    return -1;
+}
+
+void MainWindow::selectPluginByName(const QString &baseName)
+{
+    const int row = indexOfPlugin(baseName);
+    if (row < 0)
+        return;
+    m_list->clearSelection();
+    m_list->setCurrentRow(row);
+    showPluginByName(baseName);
+}
+
+void MainWindow::showPluginByName(const QString &baseName)
+{
+    PluginInfo *info = plugin(baseName);
+    if (!info) {
+        infoText(formatPattern(tr_(QStringLiteral("main/plugin/canNotFindFmt")), {baseName}));
+        return;
+    }
+    showPlugin(info);
+}
+
+bool MainWindow::placeholderShown() const
+{
+    return m_placeholder && m_rightLayout->indexOf(m_placeholder) >= 0;
+}
+
+void MainWindow::showPlaceholder()
+{
+    if (!m_shown)
+        return;
+    m_shown->hide();
+    m_rightLayout->replaceWidget(m_shown, m_placeholder, Qt::FindChildrenRecursively);
+    m_shown = nullptr;
+    m_placeholder->show();
+}
+
+void MainWindow::showPlugin(PluginInfo *info)
+{
+    statusBar()->showMessage(tr_(QStringLiteral("main/plugin/loading")));
+    PluginUIBase *window = info->window();
+    if (window && window != m_shown) {
+        showPlaceholder();
+        if (!window->initialised) {
+            window->setParent(this);
+            window->tools = info;
+            window->initUi();
+            window->initialised = true;
+        }
+        m_placeholder->hide();
+        m_rightLayout->replaceWidget(m_placeholder, window, Qt::FindChildrenRecursively);
+        window->show();
+        m_shown = window;
+        updateTitle(info);
+    }
+    statusBar()->clearMessage();
+}
+
+void MainWindow::updateTitle(PluginInfo *info)
+{
+    QString title = QStringLiteral("%1 - %2").arg(m_title, info->pluginName());
+    const QString html = info->historyHtml();
+    const QString marker = QStringLiteral("versionTitle");
+    const int p = html.lastIndexOf(marker);
+    if (p >= 0) {
+        const int start = p + marker.size() + 2;
+        const int end = html.indexOf(QStringLiteral("</span><ol"), start);
+        if (end >= 0)
+            title = QStringLiteral("%1 %2").arg(title, html.mid(start, end - start));
+    }
+    setWindowTitle(title);
+}
+
+bool MainWindow::findManual(const QString &baseName, QString &path)
+{
+    const QString docs = QStringLiteral("%1/%2").arg(QDir::currentPath(), QStringLiteral("docs"));
+    QString lang;
+    if (m_langs.currentLang(baseName, lang)) {
+        const QString specific = QStringLiteral("%1/%2/%3.doc").arg(docs, baseName, lang);
+        if (QFileInfo::exists(specific)) {
+            path = specific;
+            return true;
+        }
+    }
+    const QString general = QStringLiteral("%1/%2.doc").arg(docs, baseName);
+    if (QFileInfo::exists(general)) {
+        path = general;
+        return true;
+    }
+    return false;
+}
+
+void MainWindow::onListContextMenu()
+{
+    QListWidgetItem *item = m_list->currentItem();
+    if (!item)
+        return;
+    PluginInfo *info = plugin(item->whatsThis());
+    if (!info) {
+        infoText(formatPattern(tr_(QStringLiteral("main/plugin/canNotFindFmt")), {item->whatsThis()}));
+        return;
+    }
+    showPlugin(info);
+    showPluginMenu(info);
+}
+
+SysMenu *MainWindow::buildPluginMenu(PluginInfo *info)
+{
+    auto *menu = new SysMenu(this);
+    menu->setThemeColor(QStringLiteral("#FF0000"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const QString base = info->baseName();
+
+    // The history dialog attaches to this entry.
+    menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/updateHistory")));
+    QString manual;
+    if (findManual(base, manual)) {
+        connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/userManual"))),
+                &QAction::triggered, this, [manual] { Platform::shellOpen(manual); });
+    }
+    if (info->isUnloadable()) {
+        if (info->hasConfigFile()) {
+            // The setting editor attaches to this entry.
+            menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/updateSetting")));
+        } else {
+            connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/createSetting"))),
+                    &QAction::triggered, this, [this, base] {
+                        if (PluginInfo *p = plugin(base))
+                            createSettingFile(p);
+                    });
+        }
+        connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/unloadPlugin"))),
+                &QAction::triggered, this, [this, base] { unloadPlugin(base, true); });
+    }
+    return menu;
+}
+
+void MainWindow::showPluginMenu(PluginInfo *info)
+{
+    buildPluginMenu(info)->popup(QCursor::pos());
+}
+
+bool MainWindow::createSettingFile(PluginInfo *info)
+{
+    SysXmlDocument doc;
+    doc.addDeclaration(QStringLiteral("GBK"));
+    doc.appendChild(doc.createElement(QStringLiteral("Root")));
+    const QString path = info->configFilePath();
+    if (makePath(QFileInfo(path).absolutePath()) && doc.save(path)) {
+        infoText(tr_(QStringLiteral("setting/createSuccess")));
+        return true;
+    }
+    errorText(tr_(QStringLiteral("setting/createFailed")));
+    return false;
+}
+
+bool MainWindow::unloadPlugin(const QString &baseName, bool removeFiles)
+{
+    const int row = indexOfPlugin(baseName);
+    if (row < 0) {
+        errorText(formatPattern(tr_(QStringLiteral("main/plugin/canNotFindFmt")), {baseName}));
+        return false;
+    }
+    PluginInfo *info = plugin(baseName);
+    if (!info) {
+        // A row left behind by a library that could not be deleted.
+        errorText(formatPattern(tr_(QStringLiteral("main/plugin/canNotFindFmt")), {baseName}));
+        return false;
+    }
+    if (!info->isUnloadable()) {
+        errorText(tr_(QStringLiteral("main/plugin/inUseAndCanNotUnload")));
+        return false;
+    }
+
+    const int rows = m_list->count();
+    if (rows > 1)
+        selectPluginByName(m_list->item((row + 1) % rows)->whatsThis());
+    // Whatever the next row did, this plug-in's window must not stay in the right pane.
+    if (m_shown && m_shown == info->window())
+        showPlaceholder();
+
+    const QString libraryPath = info->libraryPath();
+    QStringList folders;
+    if (removeFiles)
+        folders << info->configDir() << info->logDir() << info->docsDir() << info->langFolder();
+
+    std::unique_ptr<PluginInfo> record = std::move(m_plugins[baseName]);
+    m_plugins.erase(baseName);
+    record->release();
+    record.reset(); // frees the library
+
+    if (QFileInfo::exists(libraryPath) && !QFile::remove(libraryPath)) {
+        errorText(tr_(QStringLiteral("main/plugin/removeDllFailed")));
+        return false;
+    }
+    for (const QString &folder : folders) {
+        const QFileInfo fi(folder);
+        if (fi.isDir())
+            QDir(folder).removeRecursively();
+        else if (fi.exists() || fi.isSymLink())
+            QFile::remove(folder);
+    }
+    delete m_list->takeItem(row);
+    return true;
+}
+
+bool MainWindow::switchLanguage(const LANG_INFO &lang)
+{
+    for (auto &entry : m_plugins) {
+        PluginInfo *info = entry.second.get();
+        const QString file = QStringLiteral("%1/%2.lang").arg(info->langFolder(), lang.name);
+        if (!QFileInfo::exists(file))
+            continue;
+        if (!m_langs.switchLang(info->baseName(), lang.name, false)) {
+            const QString folder = QFileInfo(lang.path).absoluteDir().dirName();
+            errorText(formatPattern(tr_(QStringLiteral("langMgr/switchLang/failedFmt")),
+                                    {folder, lang.name}));
+            return false;
+        }
+    }
+    restart();
     return true;
 }
 
 void MainWindow::restart()
 {
     m_args.setInt("mutex", 0);
-    relaunch(m_args.toCommandLine());
+    if (m_shown) {
+        for (const auto &entry : m_plugins) {
+            if (entry.second->window() == m_shown) {
+                m_args.setString("c", entry.first.toUtf8().toStdString());
+                break;
+            }
+        }
+    }
+    if (m_relaunch)
+        m_relaunch(m_args.toCommandLine());
 }

@@ -19,9 +19,18 @@ PluginInfo::~PluginInfo()
         m_library->unload();
 }
 
+namespace {
+// A string a plug-in returns may point into the library's own constant data
+// (QStringLiteral); the copy owns its characters, so it outlives the library.
+QString ownCopy(const QString &s)
+{
+    return QString(s.constData(), s.size());
+}
+} // namespace
+
 QString PluginInfo::pluginName()
 {
-    return m_window ? m_window->pluginName() : QString();
+    return m_window ? ownCopy(m_window->pluginName()) : QString();
 }
 
 QString PluginInfo::baseName()
@@ -67,7 +76,7 @@ QString PluginInfo::configFilePath()
 
 QString PluginInfo::historyHtml()
 {
-    return m_window ? m_window->historyHtml() : QString();
+    return m_window ? ownCopy(m_window->historyHtml()) : QString();
 }
 
 bool PluginInfo::hasConfigFile()
