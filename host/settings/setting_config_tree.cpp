@@ -11,7 +11,7 @@ const char *const kItemIcon = "./images/script/case.png";
 } // namespace
 
 SettingConfigTree::SettingConfigTree(TextFn text, const QString &langCode, QWidget *parent)
-    : QTreeWidget(parent), m_text(std::move(text)), m_langCode(langCode)
+    : SysTree(parent), m_text(std::move(text)), m_langCode(langCode)
 {
     registerTestNodeDataType();
     setHeaderHidden(true);

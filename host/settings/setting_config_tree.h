@@ -4,11 +4,11 @@
 
 #include "host/settings/setting_file.h"
 
-#include <QTreeWidget>
+#include "widgetkit/sys_tree.h"
 
 #include <functional>
 
-class SettingConfigTree : public QTreeWidget
+class SettingConfigTree : public SysTree
 {
     Q_OBJECT
 public:

@@ -274,3 +274,24 @@ TEST(SettingConfigTree, NodeDataIsAMetaType)
     registerTestNodeDataType();
     EXPECT_EQ(QMetaType::type("TEST_NODE_DATA"), qMetaTypeId<TEST_NODE_DATA>());
 }
+
+TEST(SysXmlDocument, KeepsTheHostDeclarationWhenSavedAgain)
+{
+    ScopedWorkDir wd;
+    const QString path = wd.file("d.xml");
+    ASSERT_TRUE(writeGbkXml(path, QString::fromUtf8("<Root a=\"中\"/>\n")));
+    SysXmlDocument doc;
+    ASSERT_TRUE(doc.load(path));
+    EXPECT_EQ(doc.fileName(), path);
+    EXPECT_EQ(doc.documentElement().attribute("a"), QString::fromUtf8("中"));
+    ASSERT_TRUE(doc.saveAgain());
+    EXPECT_EQ(readBytes(path), QByteArray("<?xml version = \"1.0\" encoding = \"GBK\"?>\n<Root a=\"\xd6\xd0\"/>\n"));
+
+    // Without a declaration the text is UTF-8; a document without a root does not load.
+    ASSERT_TRUE(writeBytes(path, "<Root a=\"\xe4\xb8\xad\"/>"));
+    ASSERT_TRUE(doc.load(path));
+    EXPECT_EQ(doc.documentElement().attribute("a"), QString::fromUtf8("中"));
+    ASSERT_TRUE(writeBytes(path, "<?xml version=\"1.0\"?>"));
+    EXPECT_FALSE(doc.load(path));
+    EXPECT_FALSE(doc.save(wd.path()));
+}
