@@ -75,7 +75,8 @@ bool appendFile(const char *path, size_t *sizeOut)
                            bytes.size(), kBuildAreaSize - g_dataLen);
         return false;
     }
-    std::memcpy(g_data.data() + g_dataLen, bytes.data(), bytes.size());
+    if (!bytes.empty())
+        std::memcpy(g_data.data() + g_dataLen, bytes.data(), bytes.size());
     g_dataLen += bytes.size();
     *sizeOut = bytes.size();
     return true;

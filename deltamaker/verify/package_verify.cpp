@@ -442,7 +442,7 @@ void expectWord(const PackageInfo &info, int index, uint32_t value, const char *
 void expectBytes(const uint8_t *pkg, size_t at, size_t len, const std::vector<uint8_t> &want,
                  const char *what, std::vector<std::string> &findings)
 {
-    if (len != want.size() || std::memcmp(pkg + at, want.data(), len) != 0)
+    if (len != want.size() || (len > 0 && std::memcmp(pkg + at, want.data(), len) != 0))
         findings.push_back(format_text("%s in the package differs from its file", what));
 }
 
