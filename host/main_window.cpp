@@ -264,7 +264,7 @@ void MainWindow::showPlaceholder()
     if (!m_shown)
         return;
     m_shown->hide();
-    m_rightLayout->replaceWidget(m_shown, m_placeholder, Qt::FindChildrenRecursively);
+    delete m_rightLayout->replaceWidget(m_shown, m_placeholder, Qt::FindChildrenRecursively);
     m_shown = nullptr;
     m_placeholder->show();
 }
@@ -282,7 +282,7 @@ void MainWindow::showPlugin(PluginInfo *info)
             window->initialised = true;
         }
         m_placeholder->hide();
-        m_rightLayout->replaceWidget(m_placeholder, window, Qt::FindChildrenRecursively);
+        delete m_rightLayout->replaceWidget(m_placeholder, window, Qt::FindChildrenRecursively);
         window->show();
         m_shown = window;
         updateTitle(info);

@@ -120,3 +120,17 @@ TEST_F(LoaderTest, TeardownReleasesEveryPlugin)
     EXPECT_FALSE(isMapped(wd.file("plugins/o/Other.so")));
     EXPECT_FALSE(isMapped(wd.file("plugins/t/Third.so")));
 }
+
+TEST_F(LoaderTest, PluginTextsComeFromItsOwnContext)
+{
+    install("other/Other.so", "Other/Other.so");
+    auto w = makeWindow();
+    PluginInfo *info = w->plugin("Other");
+    ASSERT_NE(info, nullptr);
+    EXPECT_EQ(info->text("main/title"), QString()); // no index yet
+    ASSERT_TRUE(writeGbkXml(wd.file("lang/Other/en.lang"), "<lang name=\"English\"><main><title name=\"Other EN\"/></main></lang>"));
+    ASSERT_TRUE(writeBytes(wd.file("lang/Other/index.config"), "en"));
+    EXPECT_EQ(info->text("main/title"), "Other EN");
+    EXPECT_EQ(info->text("main/loading"), QString()); // the host's keys are not the plug-in's
+    EXPECT_EQ(w->tr_("main/plugin/loading"), "[loading]");
+}
