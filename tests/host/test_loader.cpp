@@ -34,8 +34,9 @@ TEST_F(LoaderTest, ScansRecursivelyIgnoringCaseAndFirstBaseNameWins)
     ASSERT_NE(w.plugin("Tool"), nullptr);
     EXPECT_EQ(w.plugin("Tool")->libraryPath(), firstTool);
     for (const QString &p : scanned) {
-        if (QFileInfo(p).baseName() == "Tool")
+        if (QFileInfo(p).baseName() == "Tool") {
             EXPECT_EQ(isMapped(p), p == firstTool) << p.toStdString();
+        }
     }
     ASSERT_NE(w.plugin("Third"), nullptr);
 
