@@ -33,6 +33,7 @@ constexpr int64_t kInplaceReserve = 40960;
 constexpr int64_t kWholeReserve = 8192;
 
 FotaLogSink g_sink;
+Internal::PackageCheck g_packageCheck;
 bool g_boardReported = false;
 
 // The two build areas, shared by the plug-in and reset by every build.
@@ -290,7 +291,8 @@ bool verifyWritten(const PackRequest &req)
     in.nv1 = req.nv1_path;
     in.nv2 = req.nv2_path;
     in.method = req.method;
-    const std::vector<std::string> findings = package_verify_file(req.output_path, in);
+    const std::vector<std::string> findings =
+        g_packageCheck ? g_packageCheck(req.output_path, in) : package_verify_file(req.output_path, in);
     if (!findings.empty()) {
         Internal::fota_log(kError, "package verification failed: %s\n", findings.front().c_str());
         ::remove(req.output_path);
@@ -685,6 +687,8 @@ void fota_log(int level, const char *fmt, ...)
     va_end(ap);
     g_sink(level, buf);
 }
+
+void set_package_check(PackageCheck check) { g_packageCheck = std::move(check); }
 } // namespace Internal
 
 void fota_set_log_sink(FotaLogSink sink) { g_sink = std::move(sink); }

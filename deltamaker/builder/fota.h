@@ -24,6 +24,7 @@ enum FotaLogLevel { FOTA_LOG_DEBUG = 0, FOTA_LOG_ERROR = 1, FOTA_LOG_WARN = 2, F
 using FotaLogSink = std::function<void(int level, const char *text)>;
 void fota_set_log_sink(FotaLogSink sink);
 
-// Builds the package named by request.output_path. 0 on success, -1 on failure (the output file
-// is removed). Only one build may run at a time.
+// Builds the package named by request.output_path, reads it back and verifies it against the
+// inputs. 0 on success; -1 on failure, and a package written by the call is removed again.
+// Only one build may run at a time.
 int fota_make_package(PackRequest request);

@@ -2,8 +2,19 @@
 #pragma once
 
 #include "deltamaker/builder/fota.h"
+#include "deltamaker/verify/package_verify.h"
+
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace Internal {
 // Formats the message in full and hands it to the sink set by fota_set_log_sink.
 void fota_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// The read-back check of every written package (package_verify_file unless replaced).
+// Replaceable so that tests can see how the builder handles a rejected package.
+using PackageCheck =
+    std::function<std::vector<std::string>(const std::string &path, const PackageInputs &inputs)>;
+void set_package_check(PackageCheck check);
 } // namespace Internal

@@ -1,6 +1,7 @@
 #include "builder_test_util.h"
 
 #include "deltamaker/builder/firmware_input.h"
+#include "deltamaker/builder/fota_log_p.h"
 #include "deltamaker/builder/fota.h"
 #include "deltamaker/samples/board_samples.h"
 #include "deltamaker/verify/block_patch.h"
@@ -606,6 +607,66 @@ TEST_F(Builder, PackageOver1MiBFailsBeforeWriting)
         found = found || (l.first == 1 && l.second.rfind("patch size bigger than 1M, patchlen=0x", 0) == 0);
     EXPECT_TRUE(found) << sink.joined();
     EXPECT_FALSE(exists(out));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Builder, DefaultVersionWarningsDoNotStopTheBuild)
+{
+    std::vector<uint8_t> oldImg = zImage(130, 30000, "1.0.0");
+    oldImg[oldImg.size() - 24] = 'r'; // no "REL_V:" trailer
+    std::vector<uint8_t> newImg = update(oldImg, 100);
+    Samples::stampZn3150(newImg, "1.1.0");
+    const std::string out = path("z.pkg");
+    ASSERT_EQ(fota_make_package(request(1, zTable(), file("new.bin", newImg), file("old.bin", oldImg), out)), 0)
+        << sink.joined();
+    EXPECT_TRUE(sink.has(3, "Warning !!! Has default version source x.x.x target 1.1.0\n")) << sink.joined();
+    EXPECT_EQ(text(readBytes(out), 32, 16), "x.x.x");
+
+    sink.lines.clear();
+    const std::string img = file("k.bin", kImage(131, 5000, "x.x.x", 0x22));
+    ASSERT_EQ(fota_make_package(request(4, kTable(), img, "", out)), 0) << sink.joined();
+    EXPECT_TRUE(sink.has(3, "Warning !!! Has default version x.x.x better supply src file\n")) << sink.joined();
+}
+
+TEST_F(Builder, UnterminatedVersionTrailerFailsTheBuild)
+{
+    const std::vector<uint8_t> oldImg = zImage(140, 30000, "1.0.0");
+    std::vector<uint8_t> newImg = update(oldImg, 100);
+    Samples::stampZn3150(newImg, "1.1.0");
+    std::memset(&newImg[newImg.size() - 18], '7', 18);
+    const std::string newPath = file("new.bin", newImg);
+    const std::string out = path("z.pkg");
+    EXPECT_EQ(fota_make_package(request(1, zTable(), newPath, file("old.bin", oldImg), out)), -1);
+    EXPECT_TRUE(sink.has(1, newPath + ": version text has no terminator in the image trailer\n")) << sink.joined();
+    EXPECT_FALSE(exists(out));
+}
+
+// A package that the read-back check rejects is reported, removed and never passed as built.
+TEST_F(Builder, RejectedPackageIsRemoved)
+{
+    const std::string oldPath = file("old.bin", zImage(150, 30000, "1.0.0"));
+    const std::string newPath = file("new.bin", update(readBytes(oldPath), 100));
+    const std::string out = path("z.pkg");
+    PackageInputs seen;
+    Internal::set_package_check([&](const std::string &p, const PackageInputs &in) {
+        seen = in;
+        EXPECT_TRUE(exists(p));
+        return std::vector<std::string>{"record 1 (cpu1 block 0): injected fault", "second"};
+    });
+    const int rc = fota_make_package(request(1, zTable(), newPath, oldPath, out));
+    Internal::set_package_check(nullptr);
+    EXPECT_EQ(rc, -1);
+    EXPECT_TRUE(sink.has(1, "package verification failed: record 1 (cpu1 block 0): injected fault\n"))
+        << sink.joined();
+    EXPECT_FALSE(sink.hasText("package verified\n"));
+    EXPECT_FALSE(sink.joined().find("packsize") != std::string::npos) << "no size check after a rejection";
+    EXPECT_FALSE(exists(out));
+    EXPECT_EQ(seen.newImage, newPath);
+    EXPECT_EQ(seen.oldImage, oldPath);
+    EXPECT_EQ(seen.method, 1);
 }
 
 } // namespace
