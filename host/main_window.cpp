@@ -378,7 +378,10 @@ bool MainWindow::createSettingFile(PluginInfo *info)
 {
     SysXmlDocument doc;
     doc.addDeclaration(QStringLiteral("GBK"));
-    doc.appendChild(doc.createElement(QStringLiteral("Root")));
+    // An empty tree of the normal kind, in the layout the setting editor writes.
+    QDomElement root = doc.createElement(QStringLiteral("Root"));
+    root.setAttribute(QStringLiteral("type"), QStringLiteral("0"));
+    doc.appendChild(root);
     const QString path = info->configFilePath();
     if (makePath(QFileInfo(path).absolutePath()) && doc.save(path)) {
         infoText(tr_(QStringLiteral("setting/createSuccess")));

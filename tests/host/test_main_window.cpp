@@ -259,7 +259,7 @@ TEST_F(MainWindowTest, CreateSettingFileMakesTheFolder)
     ASSERT_FALSE(QFileInfo::exists(info->configDir()));
     ASSERT_TRUE(w->createSettingFile(info));
     EXPECT_EQ(readBytes(info->configFilePath()),
-              QByteArray("<?xml version = \"1.0\" encoding = \"GBK\"?>\n<Root/>\n"));
+              QByteArray("<?xml version = \"1.0\" encoding = \"GBK\"?>\n<Root type=\"0\"/>\n"));
     ASSERT_EQ(messages().size(), 1);
     EXPECT_EQ(messages()[0].kind, IDialogPresenter::Kind::Information);
     EXPECT_EQ(messages()[0].text, "[createSuccess]");
