@@ -4,6 +4,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -116,8 +117,10 @@ bool parse_part_table(const uint8_t *table, size_t size, int boardType,
     while (pos < kPartTableFileSize) {
         const uint8_t *rec = table + pos;
         const size_t left = kPartTableFileSize - pos;
-        // Erased (all non-zero) space ends a region; the first end resumes at 1024.
-        if (left >= 6 && rec[0] && rec[1] && rec[2] && rec[3] && rec[4] && rec[5]) {
+        // Erased (all non-zero) space ends a region; the first end resumes at 1024. Fewer than
+        // six bytes before the end of the table are judged by what there is.
+        const size_t probe = left < 6 ? left : 6;
+        if (std::all_of(rec, rec + probe, [](uint8_t b) { return b != 0; })) {
             if (resumed)
                 break;
             pos = kResumeOffset;

@@ -90,14 +90,22 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
     int64_t oldLeft = 0;
     if (oldPath) {
         oldLeft = file_size(oldPath);
-        if (oldLeft <= 0)
+        if (oldLeft < 0)
             return -1;
+        if (oldLeft == 0) {
+            Internal::fota_log(kError, "file %s is empty\n", oldPath);
+            return -1;
+        }
         if (!useOld)
             oldLeft = 0;
     }
     int64_t newLeft = file_size(newPath);
-    if (newLeft <= 0)
+    if (newLeft < 0)
         return -1;
+    if (newLeft == 0) {
+        Internal::fota_log(kError, "file %s is empty\n", newPath);
+        return -1;
+    }
     uint32_t partAddr = 0;
     uint32_t partSize = 0;
     if (part_find(part, &partAddr, &partSize) != 0)
@@ -137,7 +145,7 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
             patchLen = static_cast<size_t>(len);
             rec[kRecType] = 1;
         } else {
-            patchLen = out.size();
+            patchLen = 2 * kBlockSize;
             if (lzma_pack(newBlock.data(), static_cast<size_t>(newLen), out.data(), &patchLen) !=
                 0) {
                 Internal::fota_log(kError, "compression of %s at 0x%llx failed\n", part,
@@ -539,7 +547,7 @@ bool appendNonEmpty(const char *path, size_t *size)
     if (!appendFile(path, size))
         return false;
     if (*size == 0) {
-        Internal::fota_log(kError, "%s is empty\n", path);
+        Internal::fota_log(kError, "file %s is empty\n", path);
         return false;
     }
     return true;

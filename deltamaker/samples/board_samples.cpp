@@ -82,7 +82,7 @@ bool makePartitionTable(const std::vector<PartitionSpec> &parts, std::vector<uin
             return false;
         }
         char value[64];
-        const int v = std::snprintf(value, sizeof value, "addr=0x%08x size=0x%08x", p.addr,
+        const int v = std::snprintf(value, sizeof value, "0x%x 0x%x", p.addr,
                                     p.size);
         const size_t len = 36 + pad4(p.name.size()) + pad4(static_cast<size_t>(v) + 1);
         if (pos + len + kRegionEnd > regionEnd) {

@@ -205,6 +205,41 @@ TEST_F(PartitionTable, MoreThan64EntriesFail)
     EXPECT_EQ(part_table_entries().size(), 64u);
 }
 
+TEST_F(PartitionTable, TableEndingCloseToByte4096)
+{
+    // The last record ends 3 erased bytes before the end of the table.
+    std::vector<uint8_t> t = erasedTable();
+    std::fill(t.begin(), t.begin() + 36, 0);
+    putRecord(t, 1024, "cpu", "0x40000 0x300000", 4096 - 3 - 1024);
+    ASSERT_EQ(part_table_init(writeTable(t).c_str(), 2), 0) << sink.joined();
+    EXPECT_EQ(names(), (std::vector<std::string>{"cpu"}));
+    // A record header that cannot fit before the end.
+    t[4093] = 0;
+    sink.lines.clear();
+    EXPECT_EQ(part_table_init(writeTable(t).c_str(), 2), -1);
+    EXPECT_TRUE(sink.has(1, "partition record at 0xffd runs past the end of the table\n")) << sink.joined();
+}
+
+TEST_F(PartitionTable, WrittenTablesReadBackInOrder)
+{
+    std::vector<Samples::PartitionSpec> parts;
+    for (uint32_t i = 0; i < 64; ++i)
+        parts.push_back({"part_" + std::to_string(i), i * 0x1000u, 0x1000u + i});
+    std::vector<uint8_t> t;
+    std::string error;
+    ASSERT_TRUE(Samples::makePartitionTable(parts, t, error)) << error;
+    ASSERT_EQ(part_table_init(writeTable(t).c_str(), 2), 0) << sink.joined();
+    ASSERT_EQ(part_table_entries().size(), 64u);
+    for (uint32_t i = 0; i < 64; ++i) {
+        EXPECT_EQ(std::string(part_table_entries()[i].name), "part_" + std::to_string(i));
+        EXPECT_EQ(part_table_entries()[i].addr, i * 0x1000u);
+        EXPECT_EQ(part_table_entries()[i].size, 0x1000u + i);
+    }
+    parts.push_back({"sixteen_bytes_xx", 0, 1});
+    EXPECT_FALSE(Samples::makePartitionTable({{"seventeen_bytes_x", 0, 1}}, t, error));
+    EXPECT_FALSE(Samples::makePartitionTable({{"", 0, 1}}, t, error));
+}
+
 TEST_F(PartitionTable, FindMessages)
 {
     std::vector<uint8_t> t;
