@@ -134,7 +134,7 @@ void readRecords(const uint8_t *pkg, size_t size, PackageInfo &info,
         if (r.offset != expected) {
             findings.push_back(at + format_text(": data offset 0x%x, expected 0x%zx", r.offset,
                                                 expected));
-        } else if (r.dataLen > size - expected) {
+        } else if (expected > size || r.dataLen > size - expected) {
             findings.push_back(at + ": data reaches past the end of the package");
         } else {
             const size_t end = expected + r.dataLen;

@@ -214,3 +214,60 @@ TEST_F(PackageVerify, OtherInputsAreFound)
 }
 
 } // namespace
+
+namespace {
+
+// Damaged lengths and offsets, with the CRC made to match: findings, never an overrun.
+TEST_F(PackageVerify, HostileFieldsAreReportedSafely)
+{
+    const uint32_t hostile[] = {0, 1, 15, 16, 0x7FFFFFFF, 0x80000000, 0xFFFFFFF0, 0xFFFFFFFF};
+    for (const Built &b : *packages) {
+        SCOPED_TRACE(b.name);
+        const bool z = b.layout == PackageLayout::Z1 || b.layout == PackageLayout::Z3;
+        std::vector<size_t> fields = {8, 16, 20, 24, 28, 32};
+        if (b.layout == PackageLayout::Z1 || b.layout == PackageLayout::KBlocks) {
+            const size_t rec = z ? 64 : 112;
+            for (size_t f : {16, 20, 24, 28, 32, 36})
+                fields.push_back(rec + f);
+            fields.push_back(rec + 112 + 32);
+            fields.push_back(rec + 112 + 36);
+        }
+        for (size_t f : fields) {
+            for (uint32_t v : hostile) {
+                std::vector<uint8_t> bad = b.pkg;
+                if (le32(bad, f) == v)
+                    continue;
+                put32(bad, f, v);
+                fixCrc(bad, b.layout);
+                EXPECT_FALSE(package_verify(bad.data(), bad.size(), b.inputs).empty())
+                    << "field " << f << " = " << v;
+                PackageInfo info;
+                std::vector<std::string> findings;
+                package_read(bad.data(), bad.size(), info, findings);
+            }
+        }
+    }
+}
+
+// Seeded random damage of several bytes at once never crashes the reader or the verifier.
+TEST_F(PackageVerify, RandomDamageIsFound)
+{
+    const int rounds = sanitized() ? 15 : 120;
+    for (const Built &b : *packages) {
+        SCOPED_TRACE(b.name);
+        std::vector<uint8_t> rnd = noise(static_cast<uint32_t>(b.pkg.size()), rounds * 8);
+        for (int r = 0; r < rounds; ++r) {
+            std::vector<uint8_t> bad = b.pkg;
+            const size_t limit = r % 2 ? std::min<size_t>(bad.size(), 400) : bad.size();
+            for (int k = 0; k < 3; ++k) {
+                const size_t pos = (size_t(rnd[r * 8 + 2 * k]) << 8 | rnd[r * 8 + 2 * k + 1]) * 7919 % limit;
+                bad[pos] = static_cast<uint8_t>(bad[pos] + 1 + rnd[r * 8 + 6] % 255);
+            }
+            if (r % 3)
+                fixCrc(bad, b.layout);
+            EXPECT_FALSE(package_verify(bad.data(), bad.size(), b.inputs).empty()) << "round " << r;
+        }
+    }
+}
+
+} // namespace
