@@ -25,11 +25,13 @@
 #include "widgetkit/sys_splitter.h"
 #include "widgetkit/sys_tab.h"
 #include "widgetkit/sys_table.h"
+#include "widgetkit/sys_event_filter.h"
 #include "widgetkit/sys_text_edit.h"
 #include "widgetkit/sys_tree.h"
 #include "widgetkit/sys_widget.h"
 
 #include <QCommandLineParser>
+#include <QLabel>
 #include <QPixmap>
 #include <QTimer>
 #include <QTreeWidgetItem>
@@ -112,6 +114,33 @@ QWidget *inputsColumn(QWidget *parent)
     fields->addWidget(sysLineEditField(column, QStringLiteral("名称")).row);
     fields->addWidget(sysComboBoxField(column, QStringLiteral("波特率"), sysBaudRates()).row);
     v->addWidget(group(column, QStringLiteral("Labelled fields"), fields));
+
+    // Pop-ups and dialogs cannot sit inside the window: their rendering is shown instead.
+    auto *popups = new SysHLayout;
+    auto *tools = new SysToolBox(column);
+    tools->addItem(new SysLabel(tools, QStringLiteral("page 1")), QStringLiteral("SysToolBox"));
+    tools->addItem(new SysLabel(tools, QStringLiteral("page 2")), QStringLiteral("Page 2"));
+    popups->addWidget(tools, 1);
+    SysMenu menu;
+    menu.addAction(QStringLiteral("导出到HTML"));
+    menu.addAction(QStringLiteral("导出到CSV"));
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("清空表格"));
+    menu.setActiveAction(menu.actions().first());
+    menu.adjustSize();
+    auto *menuShot = new QLabel(column);
+    menuShot->setPixmap(menu.grab());
+    popups->addWidget(menuShot);
+    SysDialog dialog;
+    auto *dialogLayout = new SysVLayout(&dialog);
+    dialogLayout->addWidget(new SysLabel(&dialog, QStringLiteral("SysDialog")));
+    dialogLayout->addWidget(new SysButton(&dialog, QStringLiteral("确定")));
+    dialog.adjustSize();
+    auto *dialogShot = new QLabel(column);
+    dialogShot->setPixmap(dialog.grab());
+    dialogShot->setStyleSheet(QStringLiteral("QLabel{border: 1px solid #ddd;}"));
+    popups->addWidget(dialogShot);
+    v->addWidget(group(column, QStringLiteral("SysToolBox · SysMenu · SysDialog"), popups));
     v->addStretch(1);
     return column;
 }
@@ -157,6 +186,8 @@ QWidget *viewsColumn(QWidget *parent)
     auto *bottom = new SysHLayout;
     auto *tab = new SysTab(column);
     auto *text = new SysTextEdit(tab);
+    // Return in the text edit is watched by a key filter, as the host's editors do.
+    text->installEventFilter(new SysEventFilter(text));
     text->setPlainText(QStringLiteral("SysTextEdit\n多行输入"));
     tab->addTab(text, QStringLiteral("SysTab"));
     auto *browser = new SysTextBrowser(tab);
