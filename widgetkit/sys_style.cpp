@@ -9,6 +9,7 @@
 #include <QMutex>
 #include <QPainter>
 #include <QPainterPath>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
 #include <QWidget>
@@ -120,7 +121,12 @@ QString arrowImage(const QString &colour, bool up)
     if (it != made.constEnd())
         return *it;
 
-    const QString folder = QDir::tempPath() + QLatin1String("/tessel-kit-arrows");
+    // One folder per user: another user's folder may not be writable.
+    QString user = QString::fromLocal8Bit(qgetenv("USER"));
+    if (user.isEmpty())
+        user = QString::fromLocal8Bit(qgetenv("USERNAME"));
+    user.remove(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")));
+    const QString folder = QDir::tempPath() + QLatin1String("/tessel-kit-arrows-") + user;
     const QString path = folder + QLatin1String("/arrow-") + key + QLatin1String(".png");
     if (!QFile::exists(path)) {
         QImage image(24, 16, QImage::Format_ARGB32_Premultiplied);

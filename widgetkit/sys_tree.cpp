@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QPointer>
 #include <QStyleFactory>
 
 using Internal::appendStyle;
@@ -18,7 +19,7 @@ namespace {
 // One "windows" style for every tree of the process, owned by the application.
 QStyle *windowsStyle()
 {
-    static QStyle *style = nullptr;
+    static QPointer<QStyle> style;
     if (!style) {
         style = QStyleFactory::create(QStringLiteral("windows"));
         if (style && qApp)
