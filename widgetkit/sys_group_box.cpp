@@ -10,8 +10,8 @@ SysGroupBox::SysGroupBox(QWidget *parent, const QString &title)
 {
     setStyleSheet(QStringLiteral(
         "\tQGroupBox{\t\tborder: 1px solid;\t\tmargin-top: .5em;\t}"
-        "\tQGroupBox::title{\t\tsubcontrol-origin: margin;\t\tsubcontrol-position: top left;"
-        "\t\tleft: 1em;\t\tpadding: 0px .25em;\t\tcolor: #000;\t}"));
+        "\tQGroupBox::title{\t\tsubcontrol-origin: border;\t\tsubcontrol-position: top left;"
+        "\t\ttop: -0.5em;\t\tleft: 1em;\t\tpadding: 0px .25em;\t\tcolor: #000;\t}"));
     setBorderColor(QStringLiteral("#409eff"));
     setFontSize(18);
     setTitleBackgroundColor(QStringLiteral("transparent"));

@@ -200,12 +200,14 @@ QWidget *viewsColumn(QWidget *parent)
     blue->setTextColor(QStringLiteral("#fff"));
     blue->setBackgroundColor(QStringLiteral("#409eff"));
     blue->setBorderRadius(0.5);
+    blue->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     labels->addWidget(blue);
     auto *menu = new SysMenu(column);
     menu->addAction(QStringLiteral("SysMenu"));
     auto *menuButton = new SysButton(column, QStringLiteral("SysMenu ▾"));
     menuButton->setMenu(menu);
     labels->addWidget(menuButton);
+    labels->addStretch(1);
     bottom->addLayout(labels);
     v->addWidget(group(column, QStringLiteral("SysTab · SysTextEdit · SysLabel"), bottom), 1);
     return column;
