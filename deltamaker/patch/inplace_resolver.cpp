@@ -73,8 +73,8 @@ struct Group {
     int64_t extent() const { return end - leader->x; }
     void addMember(PoNode *n)
     {
-        auto at = std::find_if(members.begin(), members.end(),
-                               [n](const PoNode *m) { return m->len <= n->len; });
+        auto at = std::partition_point(members.begin(), members.end(),
+                                       [n](const PoNode *m) { return m->len > n->len; });
         members.insert(at, n);
         end = std::max(end, n->end());
     }
@@ -178,6 +178,42 @@ public:
                 return it;
         }
         return map_.end();
+    }
+
+    // Places nodes that all lie inside one former group's extent. The groups they form are the
+    // overlap components of the nodes, whatever order they are inserted in, so they are found
+    // by one sweep instead of node-by-node inserts (which cost quadratic time on large groups).
+    // Member order inside a group and which of equal-x nodes leads are never observable in a
+    // patch: only a group's x, extent and node set are. A component that would touch an
+    // existing group's extent falls back to the group insert.
+    void insertAll(std::vector<PoNode *> &nodes)
+    {
+        std::sort(nodes.begin(), nodes.end(), [](const PoNode *a, const PoNode *b) {
+            return a->x != b->x ? a->x < b->x : a->end() < b->end();
+        });
+        size_t i = 0;
+        while (i < nodes.size()) {
+            size_t j = i + 1;
+            int64_t end = nodes[i]->end();
+            while (j < nodes.size() && overlaps(nodes[i]->x, end, nodes[j]->x, nodes[j]->end())) {
+                end = std::max(end, nodes[j]->end());
+                ++j;
+            }
+            It at = firstNotBefore(nodes[i]->x);
+            if (at != map_.end() && overlaps(nodes[i]->x, end, at->second->x(), at->second->end)) {
+                for (size_t k = i; k < j; ++k)
+                    insert(nodes[k]);
+            } else {
+                auto g = std::make_unique<Group>(nodes[i]);
+                g->members.assign(nodes.begin() + long(i) + 1, nodes.begin() + long(j));
+                std::stable_sort(g->members.begin(), g->members.end(),
+                                 [](const PoNode *a, const PoNode *b) { return a->len > b->len; });
+                g->end = end;
+                put(std::move(g));
+            }
+            i = j;
+        }
+        nodes.clear();
     }
 
     void moveAllInto(GroupList &dst)
@@ -367,13 +403,14 @@ bool Resolver::removeOutOld(PoNode *o)
         return false;
     }
     GroupPtr g = po_.take(it);
-    GroupList rest;
+    std::vector<PoNode *> rest;
+    rest.reserve(g->members.size() + 1);
     for (PoNode *m : g->members)
         if (m != o)
-            rest.insert(m);
+            rest.push_back(m);
     if (g->leader != o)
-        rest.insert(g->leader);
-    rest.moveAllInto(po_);
+        rest.push_back(g->leader);
+    po_.insertAll(rest);
     return true;
 }
 
@@ -467,19 +504,23 @@ bool Resolver::relocate(int64_t pos, int64_t window)
         if (it == po_.end() || it->second->x() >= pos)
             break;
         GroupPtr g = po_.take(it);
+        std::vector<PoNode *> above;
+        std::vector<PoNode *> below;
         auto route = [&](PoNode *n) {
             if (n->x >= pos) {
-                po_.insert(n);
+                above.push_back(n);
             } else if (n->end() <= pos) {
-                conflict.insert(n);
+                below.push_back(n);
             } else {
-                conflict.insert(cutBelow(n, pos));
-                po_.insert(n);
+                below.push_back(cutBelow(n, pos));
+                above.push_back(n);
             }
         };
         for (PoNode *m : g->members)
             route(m);
         route(g->leader);
+        po_.insertAll(above);
+        conflict.insertAll(below);
     }
     if (conflict.empty())
         return true;
@@ -519,19 +560,23 @@ bool Resolver::relocate(int64_t pos, int64_t window)
                 GroupPtr g = conflict.take(best);
                 const int64_t extent = g->extent();
                 const int64_t cut = g->x() + need;
+                std::vector<PoNode *> above;
+                std::vector<PoNode *> below;
                 auto route = [&](PoNode *n) {
                     if (n->x >= cut) {
-                        conflict.insert(n);
+                        above.push_back(n);
                     } else if (n->end() <= cut) {
-                        selected.insert(n);
+                        below.push_back(n);
                     } else {
-                        selected.insert(cutBelow(n, cut));
-                        conflict.insert(n);
+                        below.push_back(cutBelow(n, cut));
+                        above.push_back(n);
                     }
                 };
                 for (PoNode *m : g->members)
                     route(m);
                 route(g->leader);
+                conflict.insertAll(above);
+                selected.insertAll(below);
                 if (extent >= need)
                     break;
                 need -= extent;

@@ -308,3 +308,22 @@ TEST(InplaceProperty, WindowEdgeSizesRoundTrip)
         ASSERT_TRUE(roundTrip({}, a, tiny, "empty old " + std::to_string(n)));
     }
 }
+
+// Thousands of pieces copied from one small old region form a single huge group; retiring its
+// nodes one by one once took minutes (regrouping was quadratic per node).
+TEST(InplaceProperty, ManyPiecesOfOneOldRegionRoundTrip)
+{
+    PairMaker pm(5);
+    const Bytes old = pm.random(sanitizing() ? 64 * 1024 : 1024 * 1024);
+    Bytes nw;
+    const size_t target = sanitizing() ? 128 * 1024 : 1024 * 1024;
+    while (nw.size() < target) {
+        const size_t at = pm.next(4096);
+        nw.insert(nw.end(), old.begin() + long(at), old.begin() + long(at + 128));
+        const Bytes lit = pm.random(16);
+        nw.insert(nw.end(), lit.begin(), lit.end());
+    }
+    Tally t;
+    EXPECT_TRUE(roundTrip(old, nw, t, "many pieces"));
+    EXPECT_GT(t.moves, 0u);
+}
