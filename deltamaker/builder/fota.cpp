@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -620,6 +621,23 @@ int buildAB(const PackRequest &req)
     return 0;
 }
 
+// True when `output` names the same existing file as one of the request's inputs: the build
+// removes and rewrites its output, which would destroy that input.
+bool outputIsAnInput(const PackRequest &req)
+{
+    struct stat out;
+    if (::stat(req.output_path, &out) != 0)
+        return false;
+    for (const char *in : {req.partition_path, req.boot_path, req.old_path, req.new_path,
+                           req.nv1_path, req.nv2_path}) {
+        struct stat st;
+        if (hasPath(in) && ::stat(in, &st) == 0 && st.st_dev == out.st_dev &&
+            st.st_ino == out.st_ino)
+            return true;
+    }
+    return false;
+}
+
 // Reads the first 128 bytes of an image for its method byte.
 bool methodByte(const char *path, uint8_t *out)
 {
@@ -710,6 +728,10 @@ int fota_make_package(PackRequest request)
     if (!hasPath(request.partition_path) || !hasPath(request.new_path) || !request.output_path ||
         (request.method != 0 && request.method != 4 && !hasPath(request.old_path))) {
         Internal::fota_log(kError, "please input firmware and patch bin\n");
+        return -1;
+    }
+    if (outputIsAnInput(request)) {
+        Internal::fota_log(kError, "output %s is one of the input files\n", request.output_path);
         return -1;
     }
     const int type = image_board_type(request.new_path);

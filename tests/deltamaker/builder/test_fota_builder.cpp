@@ -670,3 +670,21 @@ TEST_F(Builder, RejectedPackageIsRemoved)
 }
 
 } // namespace
+
+namespace {
+
+// The build removes and rewrites its output: an output naming an input must not destroy it.
+TEST_F(Builder, OutputNamingAnInputIsRefused)
+{
+    const std::vector<uint8_t> oldImg = zImage(160, 30000, "1.0.0");
+    const std::string oldPath = file("old.bin", oldImg);
+    const std::string newPath = file("new.bin", update(oldImg, 100));
+    for (int method : {1, 3}) {
+        sink.lines.clear();
+        EXPECT_EQ(fota_make_package(request(method, zTable(), newPath, oldPath, path("./old.bin"))), -1);
+        EXPECT_TRUE(sink.has(1, "output " + path("./old.bin") + " is one of the input files\n")) << sink.joined();
+        EXPECT_TRUE(readBytes(oldPath) == oldImg);
+    }
+}
+
+} // namespace
