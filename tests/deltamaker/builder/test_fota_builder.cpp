@@ -688,3 +688,20 @@ TEST_F(Builder, OutputNamingAnInputIsRefused)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Builder, DataAreaOverflowFailsCleanly)
+{
+    std::vector<uint8_t> a = noise(170, 3 * 1024 * 1024, 8);
+    std::vector<uint8_t> b = noise(171, 2 * 1024 * 1024, 8);
+    Samples::stampKlm4410(a, "KLM_A", 0x82);
+    Samples::stampKlm4410(b, "KLM_B", 0x82);
+    const std::string bPath = file("b.bin", b);
+    const std::string out = path("ab.pkg");
+    EXPECT_EQ(fota_make_package(request(2, kTable(0x40000, 0x1000000), bPath, file("a.bin", a), out)), -1);
+    EXPECT_TRUE(sink.has(1, "data area full: " + bPath + " needs 0x200000 bytes, 0x100000 left\n")) << sink.joined();
+    EXPECT_FALSE(exists(out));
+}
+
+} // namespace
