@@ -705,3 +705,23 @@ TEST_F(Builder, DataAreaOverflowFailsCleanly)
 }
 
 } // namespace
+
+namespace {
+
+// The CRC of an image over 4 MiB is its true CRC, not 0.
+TEST_F(Builder, OldImageOver4MiBGetsItsTrueCrc)
+{
+    const std::vector<uint8_t> oldImg = kImage(180, 0x400000 + 4321, "KLM_V1", 0x42);
+    const std::vector<uint8_t> newImg = kImage(181, 30000, "KLM_V2", 0x22);
+    const std::string out = path("k4.pkg");
+    ASSERT_EQ(fota_make_package(request(4, kTable(0x40000, 0x1000000), file("new.bin", newImg),
+                                        file("old.bin", oldImg), out)),
+              0)
+        << sink.joined();
+    const std::vector<uint8_t> pkg = readBytes(out);
+    EXPECT_EQ(le32(pkg, 20), oldImg.size());
+    EXPECT_EQ(le32(pkg, 28), crcOf(oldImg));
+    EXPECT_NE(le32(pkg, 28), 0u);
+}
+
+} // namespace
