@@ -1,14 +1,13 @@
 #include "deltamaker/verify/inplace_apply.h"
 
-#include "deltamaker/lzma/lzma_lib.h"
 #include "deltamaker/patch/inplace.h"
+#include "deltamaker/verify/lzma_unpack.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-const uint8_t kProps[LZMA_PROPS_SIZE_BYTES] = {0x00, 0x00, 0x20, 0x00, 0x00};
 const size_t kWindow = static_cast<size_t>(kInplaceWindowSize);
 
 int64_t readSm4(const uint8_t *p)
@@ -19,99 +18,78 @@ int64_t readSm4(const uint8_t *p)
     return (p[3] & 0x80) ? -mag : mag;
 }
 
-// Decodes exactly `size` bytes from a raw stream that must end right there, consuming all of
-// its `srcLen` bytes.
-bool decodeExact(const uint8_t *src, size_t srcLen, size_t size, std::vector<uint8_t> &out,
-                 const char *name, std::string &error)
+// Reads the window records one by one: the control stream's length is known only from them.
+bool readControl(LzmaReader &reader, size_t windows, std::vector<InplaceWindow> &out,
+                 std::string &error)
 {
-    out.assign(size, 0);
-    size_t outLen = size;
-    size_t inLen = srcLen;
-    int status = 0;
-    const int rc = LzmaDecodeRaw(out.data(), &outLen, src, &inLen, kProps, sizeof kProps, 1,
-                                 &status);
-    if (rc != LZMA_LIB_OK || outLen != size) {
-        // Tell a stream that merely goes on past its data from one that ends too early.
-        outLen = size;
-        inLen = srcLen;
-        LzmaDecodeRaw(out.data(), &outLen, src, &inLen, kProps, sizeof kProps, 0, &status);
-        const bool more = inLen < srcLen || status == LZMA_RAW_STATUS_NOT_FINISHED;
-        error = std::string(name) + (outLen == size && more
-                                         ? " stream has bytes left over"
-                                         : " stream is damaged or too short");
-        return false;
+    out.clear();
+    std::vector<uint8_t> buf;
+    std::string why;
+    for (size_t k = 0; k < windows; ++k) {
+        const std::string where = "window " + std::to_string(k) + ": ";
+        uint8_t head[8];
+        if (!reader.read(head, sizeof head, why)) {
+            error = "control stream too short (" + why + ")";
+            return false;
+        }
+        const int64_t n = readSm4(head);
+        const int64_t m = readSm4(head + 4);
+        if (n < 0 || m < 0 || n + m > kInplaceMaxEntries) {
+            error = where + "bad entry counts " + std::to_string(n) + " and " + std::to_string(m);
+            return false;
+        }
+        buf.resize(static_cast<size_t>(n + m) * 12);
+        if (!reader.read(buf.data(), buf.size(), why)) {
+            error = "control stream too short (" + why + ")";
+            return false;
+        }
+        const uint8_t *cur = buf.data();
+        InplaceWindow w;
+        w.entries.resize(static_cast<size_t>(n));
+        for (auto &e : w.entries) {
+            e.oldPos = static_cast<int32_t>(readSm4(cur));
+            e.diffLen = static_cast<int32_t>(readSm4(cur + 4));
+            e.extraLen = static_cast<int32_t>(readSm4(cur + 8));
+            cur += 12;
+        }
+        w.moves.resize(static_cast<size_t>(m));
+        for (auto &mv : w.moves) {
+            mv.src = static_cast<int32_t>(readSm4(cur));
+            const int64_t dst = readSm4(cur + 4);
+            if (dst < 0) {
+                error = where + "negative move destination";
+                return false;
+            }
+            mv.flag = static_cast<int32_t>(dst >> 29);
+            mv.dst = static_cast<int32_t>(dst & ((int64_t(1) << 29) - 1));
+            mv.len = static_cast<int32_t>(readSm4(cur + 8));
+            cur += 12;
+        }
+        out.push_back(std::move(w));
     }
-    if (inLen != srcLen) {
-        error = std::string(name) + " stream has bytes left over";
+    if (!reader.finish(why)) {
+        error = "control stream has bytes left over (" + why + ")";
         return false;
     }
     return true;
 }
 
-// Decodes a prefix of a raw stream of unknown length, at most `cap` bytes. The prefix is exact
-// whatever follows it; what it ends with is checked by decodeExact once the length is known.
-size_t decodePrefix(const uint8_t *src, size_t srcLen, size_t cap, std::vector<uint8_t> &out)
+// Decodes a whole block of known length from its stream, which must end exactly there.
+bool readBlock(const uint8_t *src, size_t srcLen, size_t size, std::vector<uint8_t> &out,
+               const char *name, std::string &error)
 {
-    out.assign(cap, 0);
-    size_t outLen = cap;
-    size_t inLen = srcLen;
-    int status = 0;
-    LzmaDecodeRaw(out.data(), &outLen, src, &inLen, kProps, sizeof kProps, 0, &status);
-    out.resize(outLen);
-    return outLen;
-}
-
-// Parses the window records from `control`. Returns the number of bytes they take, or 0 with
-// `short` set when `control` ends inside them, or 0 with `error` set for a bad record.
-size_t parseControl(const std::vector<uint8_t> &control, size_t windows,
-                    std::vector<InplaceWindow> &out, bool &truncated, std::string &error)
-{
-    truncated = false;
+    LzmaReader reader(src, srcLen);
+    std::string why;
     out.clear();
-    out.reserve(windows);
-    size_t cur = 0;
-    const size_t end = control.size();
-    for (size_t k = 0; k < windows; ++k) {
-        if (end - cur < 8) {
-            truncated = true;
-            return 0;
-        }
-        const int64_t n = readSm4(&control[cur]);
-        const int64_t m = readSm4(&control[cur + 4]);
-        cur += 8;
-        if (n < 0 || m < 0 || n + m > kInplaceMaxEntries) {
-            error = "window " + std::to_string(k) + ": bad entry counts " + std::to_string(n) +
-                    " and " + std::to_string(m);
-            return 0;
-        }
-        if (static_cast<size_t>(n + m) * 12 > end - cur) {
-            truncated = true;
-            return 0;
-        }
-        InplaceWindow w;
-        w.entries.resize(static_cast<size_t>(n));
-        for (auto &e : w.entries) {
-            e.oldPos = static_cast<int32_t>(readSm4(&control[cur]));
-            e.diffLen = static_cast<int32_t>(readSm4(&control[cur + 4]));
-            e.extraLen = static_cast<int32_t>(readSm4(&control[cur + 8]));
-            cur += 12;
-        }
-        w.moves.resize(static_cast<size_t>(m));
-        for (auto &mv : w.moves) {
-            mv.src = static_cast<int32_t>(readSm4(&control[cur]));
-            const int64_t dst = readSm4(&control[cur + 4]);
-            if (dst < 0) {
-                error = "window " + std::to_string(k) + ": negative move destination";
-                return 0;
-            }
-            mv.flag = static_cast<int32_t>(dst >> 29);
-            mv.dst = static_cast<int32_t>(dst & ((int64_t(1) << 29) - 1));
-            mv.len = static_cast<int32_t>(readSm4(&control[cur + 8]));
-            cur += 12;
-        }
-        out.push_back(std::move(w));
+    if (!reader.readAppend(out, size, why)) {
+        error = std::string(name) + " stream is damaged or too short (" + why + ")";
+        return false;
     }
-    return cur;
+    if (!reader.finish(why)) {
+        error = std::string(name) + " stream has bytes left over (" + why + ")";
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -146,26 +124,8 @@ bool decode_inplace_patch(const uint8_t *patch, size_t patchSize, size_t newSize
     const uint8_t *xs = ds + d;
     const size_t windows = (newSize + kWindow - 1) / kWindow;
 
-    // The control stream's length is known only after its records are read: decode a growing
-    // prefix until they all fit, then check the stream ends exactly after them.
-    std::vector<uint8_t> control;
-    size_t controlLen = 0;
-    const size_t maxControl = windows * (8 + 12 * static_cast<size_t>(kInplaceMaxEntries));
-    for (size_t cap = std::min<size_t>(maxControl, std::max<size_t>(65536, 16 * c));;
-         cap = std::min(maxControl, cap * 4)) {
-        const size_t got = decodePrefix(cs, c, cap, control);
-        bool truncated = false;
-        controlLen = parseControl(control, windows, contents.windows, truncated, error);
-        if (controlLen)
-            break;
-        if (!truncated)
-            return false;
-        if (got < cap || cap == maxControl) {
-            error = "control stream too short";
-            return false;
-        }
-    }
-    if (!decodeExact(cs, c, controlLen, control, "control", error))
+    LzmaReader control(cs, static_cast<size_t>(c));
+    if (!readControl(control, windows, contents.windows, error))
         return false;
 
     uint64_t diffLen = 0;
@@ -183,7 +143,7 @@ bool decode_inplace_patch(const uint8_t *patch, size_t patchSize, size_t newSize
         error = "entries build more bytes than the new image";
         return false;
     }
-    if (!decodeExact(ds, d, diffLen, contents.diff, "diff", error))
+    if (!readBlock(ds, static_cast<size_t>(d), diffLen, contents.diff, "diff", error))
         return false;
     if (x == 0) {
         if (extraLen != 0) {
@@ -193,7 +153,7 @@ bool decode_inplace_patch(const uint8_t *patch, size_t patchSize, size_t newSize
     } else if (extraLen == 0) {
         error = "extra stream present but no entry uses it";
         return false;
-    } else if (!decodeExact(xs, x, extraLen, contents.extra, "extra", error)) {
+    } else if (!readBlock(xs, static_cast<size_t>(x), extraLen, contents.extra, "extra", error)) {
         return false;
     }
     return true;
