@@ -330,8 +330,12 @@ bool sizeCheck(const PackRequest &req, const char *bootPart, const char *masterP
     const char *boot = orNull(req.boot_path);
     if (boot) {
         const int64_t bootSize = file_size(boot);
-        if (bootSize <= 0)
+        if (bootSize < 0)
             return false;
+        if (bootSize == 0) {
+            Internal::fota_log(kError, "file %s is empty\n", boot);
+            return false;
+        }
         uint32_t addr = 0;
         uint32_t size = 0;
         if (part_find(bootPart, &addr, &size) != 0)
