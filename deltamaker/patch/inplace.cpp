@@ -66,6 +66,30 @@ bool writeWholeFile(const char *path, const std::vector<uint8_t> &data)
 
 } // namespace
 
+namespace Internal {
+
+int verifyInplacePatch(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
+                       int64_t newSize, const std::vector<uint8_t> &patch)
+{
+    // The device has no second copy: hand out nothing that it would not rebuild exactly.
+    std::vector<uint8_t> rebuilt;
+    std::string error;
+    if (!apply_inplace_patch(oldData, static_cast<size_t>(oldSize), static_cast<size_t>(newSize),
+                             patch.data(), patch.size(), rebuilt, error)) {
+        std::printf("\nsw_bsdiff_new: self-check failed: %s, no patch written\n", error.c_str());
+        return -1;
+    }
+    if (rebuilt.size() != static_cast<size_t>(newSize) ||
+        std::memcmp(rebuilt.data(), newData, rebuilt.size()) != 0) {
+        std::printf("\nsw_bsdiff_new: self-check failed: the patch does not rebuild the new "
+                    "image, no patch written\n");
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace Internal
+
 int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
                       int64_t newSize, std::vector<uint8_t> &patch)
 {
@@ -89,22 +113,8 @@ int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *ne
                                         static_cast<int32_t>(newSize), stretches, out) != 0)
             return -1;
 
-        // The device has no second copy: hand out nothing that it would not rebuild exactly.
-        std::vector<uint8_t> rebuilt;
-        std::string error;
-        if (!apply_inplace_patch(oldData, static_cast<size_t>(oldSize),
-                                 static_cast<size_t>(newSize), out.data(), out.size(), rebuilt,
-                                 error)) {
-            std::printf("\nsw_bsdiff_new: self-check failed: %s, no patch written\n",
-                        error.c_str());
+        if (Internal::verifyInplacePatch(oldData, oldSize, newData, newSize, out) != 0)
             return -1;
-        }
-        if (rebuilt.size() != static_cast<size_t>(newSize) ||
-            std::memcmp(rebuilt.data(), newData, rebuilt.size()) != 0) {
-            std::printf("\nsw_bsdiff_new: self-check failed: the patch does not rebuild the new "
-                        "image, no patch written\n");
-            return -1;
-        }
         patch.swap(out);
         return 0;
     } catch (const std::bad_alloc &) {

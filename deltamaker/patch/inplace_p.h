@@ -44,6 +44,11 @@ int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *ne
 int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<uint8_t> &diff,
                          const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch);
 
+// Applies `patch` on the device simulator and compares the result with the new image. Returns 0,
+// or -1 after printing why the patch must not be handed out.
+int verifyInplacePatch(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
+                       int64_t newSize, const std::vector<uint8_t> &patch);
+
 // The 4-byte sign-magnitude form.
 void putSm4(std::vector<uint8_t> &out, int64_t v);
 
