@@ -1,0 +1,103 @@
+// In-place patch generation (sw_bsdiff_new_mem, self-check included) on whole firmware-like
+// images of 1 MiB and 4 MiB, and the device simulator on the resulting patches.
+// Peak memory: /usr/bin/time -v bin/bench_inplace --benchmark_filter=<name>
+#include "deltamaker/patch/inplace.h"
+#include "deltamaker/samples/firmware_gen.h"
+#include "deltamaker/verify/inplace_apply.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A realistic update: inserted functions with shifted pointers, changed constants, a moved
+// block and appended data.
+const Samples::FirmwarePair &pairOf(size_t size)
+{
+    static std::map<size_t, Samples::FirmwarePair> cache;
+    auto it = cache.find(size);
+    if (it == cache.end()) {
+        Samples::PairSpec spec;
+        spec.size = size;
+        spec.kinds = {Samples::Mutation::InsertFunction, Samples::Mutation::ChangeConstants,
+                      Samples::Mutation::MoveBlock, Samples::Mutation::InsertFunction,
+                      Samples::Mutation::AppendData};
+        it = cache.emplace(size, Samples::makePair(42, spec)).first;
+    }
+    return it->second;
+}
+
+// The generator prints its statistics on stdout; keep the benchmark table readable.
+struct QuietStdout {
+    int saved;
+    QuietStdout()
+    {
+        std::fflush(stdout);
+        saved = dup(1);
+        std::freopen("/dev/null", "w", stdout);
+    }
+    ~QuietStdout()
+    {
+        std::fflush(stdout);
+        dup2(saved, 1);
+        close(saved);
+    }
+};
+
+void BM_InplaceGenerate(benchmark::State &state)
+{
+    const auto &pair = pairOf(static_cast<size_t>(state.range(0)));
+    Bytes patch;
+    for (auto _ : state) {
+        QuietStdout quiet;
+        if (sw_bsdiff_new_mem(pair.oldImage.data(), int64_t(pair.oldImage.size()),
+                              pair.newImage.data(), int64_t(pair.newImage.size()), patch) != 0) {
+            state.SkipWithError("sw_bsdiff_new_mem failed");
+            break;
+        }
+    }
+    InplaceApplyStats stats;
+    Bytes out;
+    std::string error;
+    apply_inplace_patch(pair.oldImage.data(), pair.oldImage.size(), pair.newImage.size(),
+                        patch.data(), patch.size(), out, error, &stats);
+    state.counters["patch_bytes"] = double(patch.size());
+    state.counters["moves"] = double(stats.moves);
+    state.counters["moved_bytes"] = double(stats.movedBytes);
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(pair.newImage.size()));
+}
+BENCHMARK(BM_InplaceGenerate)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+void BM_InplaceApply(benchmark::State &state)
+{
+    const auto &pair = pairOf(static_cast<size_t>(state.range(0)));
+    Bytes patch;
+    {
+        QuietStdout quiet;
+        sw_bsdiff_new_mem(pair.oldImage.data(), int64_t(pair.oldImage.size()),
+                          pair.newImage.data(), int64_t(pair.newImage.size()), patch);
+    }
+    Bytes out;
+    std::string error;
+    for (auto _ : state) {
+        if (!apply_inplace_patch(pair.oldImage.data(), pair.oldImage.size(),
+                                 pair.newImage.size(), patch.data(), patch.size(), out, error)) {
+            state.SkipWithError(error.c_str());
+            break;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(pair.newImage.size()));
+}
+BENCHMARK(BM_InplaceApply)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
