@@ -7,6 +7,7 @@
 #include "deltamaker/patch/inplace.h"
 #include "deltamaker/patch/inplace_p.h"
 #include "deltamaker/patch/lzma_pack.h"
+#include "deltamaker/patch/sign_magnitude.h"
 
 #include <algorithm>
 #include <climits>
@@ -20,11 +21,9 @@ namespace Internal {
 
 void putSm4(std::vector<uint8_t> &out, int64_t v)
 {
-    const uint64_t mag = static_cast<uint64_t>(v < 0 ? -v : v);
-    out.push_back(static_cast<uint8_t>(mag));
-    out.push_back(static_cast<uint8_t>(mag >> 8));
-    out.push_back(static_cast<uint8_t>(mag >> 16));
-    out.push_back(static_cast<uint8_t>(((mag >> 24) & 0x7f) | (v < 0 ? 0x80 : 0)));
+    uint8_t b[kSm4Size];
+    put_sm4(b, v);
+    out.insert(out.end(), b, b + kSm4Size);
 }
 
 namespace {

@@ -1,6 +1,7 @@
 #include "deltamaker/verify/inplace_apply.h"
 
 #include "deltamaker/patch/inplace.h"
+#include "deltamaker/patch/sign_magnitude.h"
 #include "deltamaker/verify/lzma_unpack.h"
 
 #include <algorithm>
@@ -10,13 +11,7 @@ namespace {
 
 const size_t kWindow = static_cast<size_t>(kInplaceWindowSize);
 
-int64_t readSm4(const uint8_t *p)
-{
-    const int64_t mag = static_cast<int64_t>(p[0]) | (static_cast<int64_t>(p[1]) << 8) |
-                        (static_cast<int64_t>(p[2]) << 16) |
-                        (static_cast<int64_t>(p[3] & 0x7f) << 24);
-    return (p[3] & 0x80) ? -mag : mag;
-}
+int64_t readSm4(const uint8_t *p) { return get_sm4(p); }
 
 // Reads the window records one by one: the control stream's length is known only from them.
 bool readControl(LzmaReader &reader, size_t windows, std::vector<InplaceWindow> &out,
