@@ -448,10 +448,9 @@ bool Resolver::split(PnNode *h, int64_t room)
 {
     PoNode *o = h->link;
     if (!o) {
-        PnNode *n = newPn(h->x, 0, room);
+        newPn(h->x, 0, room); // pure literal, like h
         moveTo(h, h->x + room);
         h->ext -= room;
-        (void)n;
         return true;
     }
     if (!removeOutOld(o))
