@@ -120,11 +120,11 @@ TEST(InplacePatch, GrowthRelocatesIntoTheRoomAboveTheOldImage)
 
 TEST(InplacePatch, MoveFlagsMarkRunsFillingOneRegion)
 {
-    // Three separate old stretches of window 0 are needed by window 1 and all fit above the
-    // old image: one pass, flags 1, 2, 3.
+    // Four separate old stretches of window 0 are needed by window 1 and all fit above the
+    // old image: one pass, flags 1, 2, 2, 3.
     const Bytes old = randomBytes(2 * W, 4);
     Bytes nw = randomBytes(W, 5);
-    for (size_t at : {1000u, 9000u, 17000u}) {
+    for (size_t at : {1000u, 8000u, 15000u, 22000u}) {
         nw.insert(nw.end(), old.begin() + long(at), old.begin() + long(at + 3000));
         const Bytes lit = randomBytes(64, uint32_t(at));
         nw.insert(nw.end(), lit.begin(), lit.end());
@@ -135,12 +135,14 @@ TEST(InplacePatch, MoveFlagsMarkRunsFillingOneRegion)
     ASSERT_EQ(0, makePatch(old, nw, patch));
     const auto c = decode(patch, nw.size());
     const auto &m = c.windows[0].moves;
-    ASSERT_EQ(3u, m.size());
+    ASSERT_EQ(4u, m.size());
     EXPECT_EQ(1, m[0].flag);
     EXPECT_EQ(2, m[1].flag);
-    EXPECT_EQ(3, m[2].flag);
-    EXPECT_EQ(m[0].dst + m[0].len, m[1].dst); // back to back
-    EXPECT_EQ(m[1].dst + m[1].len, m[2].dst);
+    EXPECT_EQ(2, m[2].flag);
+    EXPECT_EQ(3, m[3].flag);
+    for (size_t i = 1; i < m.size(); ++i)
+        EXPECT_EQ(m[i - 1].dst + m[i - 1].len, m[i].dst); // back to back
+    EXPECT_EQ(int32_t(nw.size()), m[3].dst + m[3].len);    // at the top of the growth room
 }
 
 TEST(InplacePatch, SameInputGivesTheSameBytes)
