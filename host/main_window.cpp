@@ -4,7 +4,7 @@
 #include "common/dialogs.h"
 #include "common/platform/platform.h"
 #include "common/utils.h"
-#include "host/languages/text_format.h"
+#include "common/text_format.h"
 #include "host/plugin_info.h"
 #include "host/settings/sys_xml_document.h"
 #include "widgetkit/sys_button.h"

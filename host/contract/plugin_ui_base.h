@@ -3,13 +3,23 @@
 #pragma once
 
 #include "widgetkit/sys_main_window.h"
+#include "widgetkit/sys_progress_bar.h"
+
+#include <QStatusBar>
 
 class ITestTools;
 
 class PluginUIBase : public SysMainWindow
 {
 public:
-    explicit PluginUIBase(QWidget *parent = nullptr) : SysMainWindow(parent) {}
+    // The status bar carries one progress bar across its whole width, text hidden; a plug-in
+    // drives it or leaves it empty.
+    explicit PluginUIBase(QWidget *parent = nullptr)
+        : SysMainWindow(parent), progressBar(new SysProgressBar(this))
+    {
+        progressBar->setTextVisible(false);
+        statusBar()->insertPermanentWidget(0, progressBar, 1);
+    }
 
     // Row text in the host's list, and part of the window title.
     virtual QString pluginName() = 0;
@@ -22,6 +32,7 @@ public:
 
     ITestTools *tools = nullptr;   // not owned: the host's record of this plug-in
     bool initialised = false;
+    SysProgressBar *progressBar;   // owned by the status bar
 };
 
 // The two exports every plug-in library provides.

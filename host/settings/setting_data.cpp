@@ -1,6 +1,6 @@
 #include "host/settings/setting_data.h"
 
-#include "host/languages/text_format.h"
+#include "common/text_format.h"
 
 #include <QStringList>
 

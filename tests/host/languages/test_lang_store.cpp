@@ -1,5 +1,5 @@
 #include "host/languages/lang_store.h"
-#include "host/languages/text_format.h"
+#include "common/text_format.h"
 #include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>

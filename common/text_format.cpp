@@ -1,4 +1,4 @@
-#include "host/languages/text_format.h"
+#include "common/text_format.h"
 
 #include <cstdio>
 #include <string>

@@ -1,0 +1,401 @@
+// The real Deltamaker.so, loaded by the host's own loader in a temporary working folder with the
+// shipped language and setting files, driven through its widgets as a user would.
+#include "deltamaker/samples/board_samples.h"
+#include "deltamaker/verify/package_verify.h"
+#include "tests/host/plugin_fixture.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLibrary>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QTest>
+#include <QTextCodec>
+
+namespace {
+
+struct LogRow {
+    QString level;
+    QString text;
+    bool operator==(const LogRow &o) const { return level == o.level && text == o.text; }
+};
+
+std::ostream &operator<<(std::ostream &os, const LogRow &r)
+{
+    return os << '[' << r.level.toStdString() << "] " << r.text.toStdString();
+}
+
+const QString kBase = QStringLiteral("Deltamaker");
+
+class DeltamakerWindow : public PluginFixture
+{
+protected:
+    void SetUp() override
+    {
+        PluginFixture::SetUp();
+        const QString runtime = TestPaths::sourceDir() + QStringLiteral("/runtime");
+        for (const char *rel : {"lang/Deltamaker/zh.lang", "lang/Deltamaker/en.lang",
+                                "lang/Deltamaker/index.config", "config/Deltamaker/index.config"}) {
+            ASSERT_TRUE(QDir().mkpath(QFileInfo(wd.file(rel)).absolutePath()));
+            ASSERT_TRUE(QFile::copy(runtime + QLatin1Char('/') + rel, wd.file(rel))) << rel;
+        }
+        install();
+        std::vector<Samples::WrittenSample> written;
+        std::string error;
+        ASSERT_TRUE(Samples::writeBoardSamples(wd.file("samples").toStdString(), written, error)) << error;
+    }
+
+    // Unloading deletes the library file, as the host's unload does; this puts it back.
+    void install()
+    {
+        ASSERT_TRUE(QDir().mkpath(wd.file("plugins/Deltamaker")));
+        ASSERT_TRUE(QFile::copy(pluginFile(), wd.file("plugins/Deltamaker/Deltamaker.so")));
+    }
+
+    static QString pluginFile()
+    {
+        return TestPaths::runtimeDir() + QStringLiteral("/plugins/Deltamaker/Deltamaker.so");
+    }
+
+    // Loads the plug-in through a new host window and shows it.
+    PluginUIBase *open()
+    {
+        host.reset();
+        host = makeWindow();
+        host->showPluginByName(kBase);
+        PluginInfo *info = host->plugin(kBase);
+        return info ? info->window() : nullptr;
+    }
+
+    // The plug-in is built against its own copy of the kit, so its widgets are found by name
+    // and used through their Qt base classes.
+    template <typename T = QWidget> T *child(PluginUIBase *w, const char *name)
+    {
+        T *found = w->findChild<T *>(QLatin1String(name));
+        EXPECT_TRUE(found) << name;
+        return found;
+    }
+
+    void setRow(PluginUIBase *w, const char *row, const QString &path)
+    {
+        child(w, row)->findChild<QLineEdit *>()->setText(path);
+    }
+
+    QString sample(const char *rel) const { return wd.file(QStringLiteral("samples/") + rel); }
+
+    static QVector<LogRow> logRows(PluginUIBase *w)
+    {
+        QVector<LogRow> rows;
+        auto *table = w->findChild<QTableWidget *>(QStringLiteral("processLog"));
+        for (int r = 0; table && r < table->rowCount(); ++r) {
+            QTableWidgetItem *level = table->item(r, 1);
+            QTableWidgetItem *text = table->item(r, 2);
+            if (level && text)
+                rows.push_back({level->text(), text->text()});
+        }
+        return rows;
+    }
+
+    void writeOperMode(int mode)
+    {
+        const QString body = QStringLiteral(
+            "<Root type=\"0\"><Node name=\"m\" paramName=\"operMode\" desc=\"\" paramType=\"1\" "
+            "paramValue=\"%1\" paramUpLimit=\"65535\" paramDownLimit=\"0\"/></Root>").arg(mode);
+        ASSERT_TRUE(writeGbkXml(wd.file("config/Deltamaker/index.config"), body));
+    }
+
+    std::unique_ptr<MainWindow> host;
+};
+
+const QString kDiff = QString::fromUtf8("差分升级包");
+const QString kCz = QString::fromUtf8("整包压缩升级包");
+const QString kAb = QString::fromUtf8("AB升级包");
+
+LogRow info(const QString &text) { return {QStringLiteral("INFO"), text}; }
+LogRow error(const QString &text) { return {QStringLiteral("ERROR"), text}; }
+LogRow startLine(const QString &button) { return info(QString::fromUtf8("开始生成") + button); }
+LogRow successLine(const QString &button) { return info(button + QString::fromUtf8("生成成功")); }
+LogRow failLine(const QString &button) { return error(button + QString::fromUtf8("生成失败")); }
+
+TEST_F(DeltamakerWindow, LoadsThroughTheHostAndLaysOutItsWindow)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    EXPECT_EQ(rows(*host), QStringList{kBase});
+    EXPECT_EQ(host->pluginList()->item(0)->text(), QString::fromUtf8("固件升级包生成"));
+    EXPECT_TRUE(host->windowTitle().endsWith(QStringLiteral("V1.13"))) << host->windowTitle().toStdString();
+    EXPECT_EQ(host->shownPlugin(), w);
+
+    // The base's progress bar fills the status bar, first and without text.
+    auto *bar = w->statusBar()->findChild<QProgressBar *>();
+    ASSERT_TRUE(bar);
+    EXPECT_FALSE(bar->isTextVisible());
+    EXPECT_EQ(bar->parentWidget(), w->statusBar());
+    host->resize(1200, 800);
+    host->show();
+    QCoreApplication::processEvents();
+    EXPECT_GT(bar->width(), w->statusBar()->width() * 3 / 4);
+
+    auto *splitter = qobject_cast<QSplitter *>(w->centralWidget());
+    ASSERT_TRUE(splitter);
+    EXPECT_EQ(splitter->orientation(), Qt::Vertical);
+    EXPECT_TRUE(splitter->opaqueResize());
+    QStringList titles;
+    for (int i = 0; i < splitter->count(); ++i)
+        titles << qobject_cast<QGroupBox *>(splitter->widget(i))->title();
+    EXPECT_EQ(titles, QString::fromUtf8("输入文件|输出|生成升级包|处理日志").split('|'));
+
+    const char *rowNames[] = {"bootRow", "partitionRow", "oldRow", "newRow", "nv1Row", "nv2Row", "outputRow"};
+    const QStringList labels = QString::fromUtf8("UBOOT|分区表|旧固件|新固件|配置NV|专属NV|升级包保存路径").split('|');
+    const QStringList colours{"#FF0000", "#20B2AA", "#FFA500", "#FFA500", "#8A2BE2", "#3CB371", "#66B3FF"};
+    for (int i = 0; i < 7; ++i) {
+        QWidget *row = child(w, rowNames[i]);
+        ASSERT_TRUE(row);
+        EXPECT_FALSE(row->isHidden()) << rowNames[i];
+        auto *browse = row->findChild<QPushButton *>();
+        EXPECT_EQ(browse->text(), labels[i]);
+        EXPECT_TRUE(browse->styleSheet().contains(colours[i])) << rowNames[i];
+    }
+    EXPECT_EQ(child<QPushButton>(w, "diffButton")->text(), kDiff);
+    EXPECT_EQ(child<QPushButton>(w, "czButton")->text(), kCz);
+    EXPECT_EQ(child<QPushButton>(w, "abButton")->text(), kAb);
+
+    const QString html = host->plugin(kBase)->historyHtml();
+    EXPECT_TRUE(html.startsWith(QString::fromUtf8(
+        "<p class=\"versionLog\"><span class=\"versionTitle\">V1.0</span><ol class=\"versionLogContent\">"
+        "<li class=\"versionLogContentItem\">首个版本，生成KLM4410差分升级包;</li></ol></p>")));
+    EXPECT_EQ(html.count(QStringLiteral("<p class=\"versionLog\">")), 7);
+    QStringList order;
+    for (int p = 0; (p = html.indexOf(QStringLiteral("versionTitle\">"), p)) >= 0; ++p)
+        order << html.mid(p + 14, html.indexOf(QLatin1Char('<'), p) - p - 14);
+    EXPECT_EQ(order, QString("V1.0|V1.4|V1.9|V1.10|V1.11|V1.12|V1.13").split('|'));
+    EXPECT_FALSE(w->reloadConfig());
+}
+
+TEST_F(DeltamakerWindow, LogMenuOffersClearThenExports)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    auto *table = child<QTableWidget>(w, "processLog");
+    emit table->customContextMenuRequested(QPoint(1, 1));
+    QMenu *menu = nullptr;
+    for (QWidget *top : QApplication::topLevelWidgets())
+        if (auto *m = qobject_cast<QMenu *>(top); m && m->isVisible())
+            menu = m;
+    ASSERT_TRUE(menu);
+    QStringList texts;
+    for (QAction *a : menu->actions())
+        texts << a->text();
+    EXPECT_EQ(texts, QString::fromUtf8("清空表格|导出选区到CSV|导出选区到HTML|导出到CSV|导出到HTML").split('|'));
+    menu->close();
+}
+
+TEST_F(DeltamakerWindow, MissingRowsAreNamedAndNothingIsBuilt)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    const QString output = wd.file("out.pkg");
+    setRow(w, "partitionRow", sample("zn3150/partition.bin"));
+    setRow(w, "oldRow", sample("zn3150/old.bin"));
+    setRow(w, "outputRow", output);
+    QTest::mouseClick(child<QPushButton>(w, "diffButton"), Qt::LeftButton);
+    EXPECT_EQ(logRows(w), (QVector<LogRow>{startLine(kDiff), error(QString::fromUtf8("请选择文件：新固件")),
+                                           failLine(kDiff)}));
+    EXPECT_FALSE(QFileInfo::exists(output));
+
+    // Every empty required row, in table order, joined by ",".
+    for (const char *row : {"partitionRow", "oldRow", "outputRow"})
+        setRow(w, row, QString());
+    QTest::mouseClick(child<QPushButton>(w, "abButton"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    const QVector<LogRow> log = logRows(w);
+    ASSERT_EQ(log.size(), 9);
+    EXPECT_EQ(log.mid(3), (QVector<LogRow>{
+        startLine(kAb), error(QString::fromUtf8("请选择文件：分区表,旧固件,新固件,升级包保存路径")), failLine(kAb),
+        startLine(kCz), error(QString::fromUtf8("请选择文件：分区表,新固件,升级包保存路径")), failLine(kCz)}));
+
+    // A path the request cannot hold is refused rather than cut to another file's name.
+    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
+    setRow(w, "newRow", sample("klm4410/cz_new.bin"));
+    const QString longOutput = wd.file(QString(260, QLatin1Char('p')) + ".pkg");
+    setRow(w, "outputRow", longOutput);
+    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    EXPECT_EQ(logRows(w).mid(9), (QVector<LogRow>{
+        startLine(kCz), error(QString::fromUtf8("升级包保存路径 的路径超过255字节，请换一个较短的路径")),
+        failLine(kCz)}));
+}
+
+struct ButtonCase {
+    const char *button;
+    QString text;
+    const char *old;
+    const char *image;
+    const char *boardLine;
+    const char *methodLine;
+    int method;
+};
+
+TEST_F(DeltamakerWindow, EachButtonBuildsAVerifiedPackageAndLogsEveryStep)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    const ButtonCase cases[] = {
+        {"diffButton", kDiff, "zn3150/old.bin", "zn3150/new.bin", "Board ZN3150", "update method DIFF", 3},
+        {"czButton", kCz, nullptr, "klm4410/cz_new.bin", "Board KLM4410", "update method CZ", 4},
+        {"abButton", kAb, "klm4410/ab_old.bin", "klm4410/ab_new.bin", "Board KLM4410", "update method AB", 2},
+    };
+    int boardLines = 0;
+    for (const ButtonCase &c : cases) {
+        SCOPED_TRACE(c.button);
+        const bool zn = QByteArray(c.image).startsWith("zn");
+        const QString output = wd.file(QStringLiteral("%1.pkg").arg(c.button));
+        setRow(w, "partitionRow", sample(zn ? "zn3150/partition.bin" : "klm4410/partition.bin"));
+        setRow(w, "oldRow", c.old ? sample(c.old) : QString());
+        setRow(w, "newRow", sample(c.image));
+        setRow(w, "outputRow", output);
+        const int before = logRows(w).size();
+        QTest::mouseClick(child<QPushButton>(w, c.button), Qt::LeftButton);
+
+        const QVector<LogRow> log = logRows(w).mid(before);
+        ASSERT_GE(log.size(), 5);
+        EXPECT_EQ(log.front(), startLine(c.text));
+        EXPECT_EQ(log.back(), successLine(c.text));
+        QStringList texts;
+        for (const LogRow &r : log.mid(1, log.size() - 2)) {
+            EXPECT_EQ(r.level, QStringLiteral("INFO")) << r;
+            texts << r.text;
+        }
+        // The board is reported once per library lifetime: by the first build only.
+        if (texts.front() == QLatin1String(c.boardLine)) {
+            ++boardLines;
+            texts.removeFirst();
+        }
+        ASSERT_GE(texts.size(), 4);
+        EXPECT_EQ(texts[0], QStringLiteral("Partition Init ok "));
+        EXPECT_EQ(texts[1], QLatin1String(c.methodLine));
+        EXPECT_TRUE(texts[2].contains(QStringLiteral("target version"))) << texts[2].toStdString();
+        EXPECT_TRUE(texts.contains(QStringLiteral("package verified")));
+        EXPECT_TRUE(texts.back().startsWith(QStringLiteral("partsize check pass"))) << texts.back().toStdString();
+
+        PackageInputs inputs;
+        inputs.partition = sample(zn ? "zn3150/partition.bin" : "klm4410/partition.bin").toStdString();
+        inputs.oldImage = c.old ? sample(c.old).toStdString() : std::string();
+        inputs.newImage = sample(c.image).toStdString();
+        inputs.method = c.method;
+        const std::vector<std::string> findings = package_verify_file(output.toStdString(), inputs);
+        EXPECT_TRUE(findings.empty()) << findings.front();
+
+        // The build's own log file carries the same lines.
+        const QString logFile = wd.file("logs/Deltamaker");
+        QStringList files = QDir(logFile).entryList({"*.log"}, QDir::Files, QDir::Name);
+        ASSERT_FALSE(files.isEmpty());
+        const QString logText = QString::fromUtf8(readBytes(logFile + '/' + files.back()));
+        EXPECT_EQ(logText.count('\n'), log.size());
+        EXPECT_TRUE(logText.startsWith(QString()));
+        EXPECT_TRUE(logText.contains(QStringLiteral("   [INF]   ") + startLine(c.text).text + '\n'));
+        EXPECT_TRUE(logText.endsWith(QStringLiteral("   [INF]   ") + successLine(c.text).text + '\n'));
+    }
+    EXPECT_EQ(boardLines, 1);
+    EXPECT_EQ(QDir(wd.file("logs/Deltamaker")).entryList({"*.log"}, QDir::Files).size(), 3);
+}
+
+TEST_F(DeltamakerWindow, OperModeHidesTheBootRowAndDiffNeedsTheSettingFile)
+{
+    // Low five bits 0x11 hide the row, whatever the other bits say.
+    for (int mode : {0x11, 0x31, 0x411}) {
+        writeOperMode(mode);
+        PluginUIBase *w = open();
+        ASSERT_TRUE(w);
+        EXPECT_TRUE(child(w, "bootRow")->isHidden()) << mode;
+        ASSERT_TRUE(host->unloadPlugin(kBase, false));
+        install();
+    }
+    for (int mode : {0x10, 0x12, 0x01}) {
+        writeOperMode(mode);
+        PluginUIBase *w = open();
+        ASSERT_TRUE(w);
+        EXPECT_FALSE(child(w, "bootRow")->isHidden()) << mode;
+        ASSERT_TRUE(host->unloadPlugin(kBase, false));
+        install();
+    }
+
+    ASSERT_TRUE(QFile::remove(wd.file("config/Deltamaker/index.config")));
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(child(w, "bootRow")->isHidden());
+    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
+    setRow(w, "oldRow", sample("klm4410/ab_old.bin"));
+    setRow(w, "newRow", sample("klm4410/ab_new.bin"));
+    setRow(w, "outputRow", wd.file("out.pkg"));
+    const LogRow missing = error(QString::fromUtf8("找不到配置文件 %1，请先在插件右键菜单中创建配置")
+                                     .arg(wd.file("config/Deltamaker/index.config")));
+    QTest::mouseClick(child<QPushButton>(w, "diffButton"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    EXPECT_EQ(logRows(w), (QVector<LogRow>{startLine(kDiff), missing, failLine(kDiff),
+                                           startLine(kCz), missing, failLine(kCz)}));
+    EXPECT_FALSE(QFileInfo::exists(wd.file("out.pkg")));
+    // The A/B build does not read the setting file.
+    QTest::mouseClick(child<QPushButton>(w, "abButton"), Qt::LeftButton);
+    EXPECT_EQ(logRows(w).back(), successLine(kAb));
+    EXPECT_TRUE(QFileInfo::exists(wd.file("out.pkg")));
+}
+
+TEST_F(DeltamakerWindow, ReleaseThenCreateGivesAFreshWindow)
+{
+    QLibrary lib(pluginFile());
+    ASSERT_TRUE(lib.load()) << lib.errorString().toStdString();
+    auto create = reinterpret_cast<PluginCreateFn>(lib.resolve("Create"));
+    auto release = reinterpret_cast<PluginReleaseFn>(lib.resolve("Release"));
+    ASSERT_TRUE(create && release);
+    PluginUIBase *first = create();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(create(), first);
+    first->initialised = true;
+    release();
+    release(); // a second release has nothing to free
+    PluginUIBase *second = create();
+    ASSERT_TRUE(second);
+    EXPECT_FALSE(second->initialised);
+    EXPECT_EQ(second->centralWidget(), nullptr);
+    release();
+}
+
+TEST_F(DeltamakerWindow, UnloadAndLoadAgainStartsANewLifetime)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    auto build = [&](PluginUIBase *win) {
+        setRow(win, "partitionRow", sample("klm4410/partition.bin"));
+        setRow(win, "oldRow", sample("klm4410/ab_old.bin"));
+        setRow(win, "newRow", sample("klm4410/ab_new.bin"));
+        setRow(win, "outputRow", wd.file("ab.pkg"));
+        QTest::mouseClick(child<QPushButton>(win, "abButton"), Qt::LeftButton);
+        return logRows(win);
+    };
+    QVector<LogRow> log = build(w);
+    ASSERT_GE(log.size(), 3);
+    EXPECT_EQ(log[1], info("Board KLM4410"));
+    EXPECT_EQ(log.back(), successLine(kAb));
+
+    ASSERT_TRUE(host->unloadPlugin(kBase, false));
+    EXPECT_EQ(host->plugin(kBase), nullptr);
+    EXPECT_FALSE(isMapped(wd.file("plugins/Deltamaker/Deltamaker.so")));
+    install();
+    host->loadPlugins();
+    host->showPluginByName(kBase);
+    ASSERT_TRUE(host->plugin(kBase));
+    PluginUIBase *again = host->plugin(kBase)->window();
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(again->initialised);
+    log = build(again);
+    ASSERT_GE(log.size(), 3);
+    EXPECT_EQ(log[1], info("Board KLM4410"));   // a fresh library reports the board again
+    EXPECT_EQ(log.back(), successLine(kAb));
+}
+
+} // namespace
