@@ -17,6 +17,7 @@
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDateTime>
+#include <QFontMetrics>
 
 #include <cstring>
 
@@ -68,6 +69,8 @@ const char *const kHistory[][2] = {
 };
 
 const char kFilter[] = "*.bin";
+const char kErrorRow[] = "#fde2e2";
+const char kWarnRow[] = "#fdf6ec";
 const int kMaxPathBytes = 255;
 const int kLowModeBits = 0x1f;
 const int kNoBootMode = 0x11;
@@ -223,7 +226,12 @@ QWidget *MainWindow::buildLogGroup()
                                  text(QStringLiteral("process/header/message"))});
     m_log->setObjectName(QStringLiteral("processLog"));
     m_log->setEditable(false);
-    m_log->setAutoFitColumns({0, 1});
+    // Time and level keep the width of their longest text; the message takes the rest.
+    m_log->ensurePolished();
+    const QFontMetrics metrics = m_log->fontMetrics();
+    m_log->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) + 32);
+    m_log->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("DEBUG")) + 32);
+    m_log->setAutoFitColumns({2});
     m_log->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(m_log, &QWidget::customContextMenuRequested, this, [this] { showLogMenu(); });
     layout->addWidget(m_log);
@@ -245,8 +253,12 @@ void MainWindow::showLogMenu()
 
 void MainWindow::log(int level, const QString &message)
 {
-    if (m_log)
+    if (m_log) {
         m_log->appendLogLine(level, message);
+        if (level == FOTA_LOG_ERROR || level == FOTA_LOG_WARN)
+            m_log->setRowBackground(m_log->nextLogRow() - 1,
+                                    QLatin1String(level == FOTA_LOG_ERROR ? kErrorRow : kWarnRow));
+    }
     if (m_logFile)
         m_logFile->writeLine(level, "%s", message.toUtf8().constData());
 }

@@ -207,6 +207,9 @@ TEST_F(DeltamakerWindow, MissingRowsAreNamedAndNothingIsBuilt)
     EXPECT_EQ(logRows(w), (QVector<LogRow>{startLine(kDiff), error(QString::fromUtf8("请选择文件：新固件")),
                                            failLine(kDiff)}));
     EXPECT_FALSE(QFileInfo::exists(output));
+    auto *table = child<QTableWidget>(w, "processLog");
+    EXPECT_EQ(table->item(1, 2)->background().color(), QColor("#fde2e2"));   // errors stand out
+    EXPECT_EQ(table->item(0, 2)->background().style(), Qt::NoBrush);
 
     // Every empty required row, in table order, joined by ",".
     for (const char *row : {"partitionRow", "oldRow", "outputRow"})
