@@ -5,6 +5,7 @@
 #include "tests/host/plugin_fixture.h"
 
 #include <QApplication>
+#include <QDomDocument>
 #include <QGroupBox>
 #include <QLibrary>
 #include <QLineEdit>
@@ -175,6 +176,50 @@ TEST_F(DeltamakerWindow, LoadsThroughTheHostAndLaysOutItsWindow)
         order << html.mid(p + 14, html.indexOf(QLatin1Char('<'), p) - p - 14);
     EXPECT_EQ(order, QString("V1.0|V1.4|V1.9|V1.10|V1.11|V1.12|V1.13").split('|'));
     EXPECT_FALSE(w->reloadConfig());
+}
+
+// Every name-carrying element path of a language file.
+QStringList langKeys(const QString &file)
+{
+    QDomDocument doc;
+    EXPECT_TRUE(doc.setContent(QTextCodec::codecForName("GBK")->toUnicode(readBytes(file))));
+    QStringList keys;
+    std::function<void(const QDomElement &, const QString &)> walk = [&](const QDomElement &e, const QString &path) {
+        for (QDomElement c = e.firstChildElement(); !c.isNull(); c = c.nextSiblingElement()) {
+            const QString key = path.isEmpty() ? c.tagName() : path + '/' + c.tagName();
+            if (c.hasAttribute("name"))
+                keys << key;
+            walk(c, key);
+        }
+    };
+    walk(doc.documentElement(), QString());
+    return keys;
+}
+
+TEST_F(DeltamakerWindow, EnglishCarriesEveryKeyOfChinese)
+{
+    const QStringList zh = langKeys(wd.file("lang/Deltamaker/zh.lang"));
+    EXPECT_EQ(langKeys(wd.file("lang/Deltamaker/en.lang")), zh);
+    EXPECT_EQ(zh.size(), 37);
+
+    ASSERT_TRUE(writeBytes(wd.file("lang/Deltamaker/index.config"), "en"));
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    EXPECT_EQ(host->pluginList()->item(0)->text(), QStringLiteral("Firmware package maker"));
+    for (QGroupBox *g : w->findChildren<QGroupBox *>())
+        EXPECT_FALSE(g->title().isEmpty());
+    for (QPushButton *b : w->findChildren<QPushButton *>())
+        EXPECT_FALSE(b->text().isEmpty()) << b->objectName().toStdString();
+    auto *table = child<QTableWidget>(w, "processLog");
+    for (int c = 0; c < 3; ++c)
+        EXPECT_FALSE(table->horizontalHeaderItem(c)->text().isEmpty());
+    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    EXPECT_EQ(logRows(w), (QVector<LogRow>{
+        info("Building Compressed full package"),
+        error("Please choose: Partition table,New firmware,Save package as"),
+        error("Compressed full package failed")}));
+    EXPECT_TRUE(host->windowTitle().endsWith(QStringLiteral("V1.13")));
+    EXPECT_FALSE(host->plugin(kBase)->historyHtml().contains(QStringLiteral("\">;</li>")));
 }
 
 TEST_F(DeltamakerWindow, LogMenuOffersClearThenExports)
