@@ -45,17 +45,15 @@ int sw_bsdiff(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData, i
     const int32_t oldN = static_cast<int32_t>(oldSize);
     const int32_t newN = static_cast<int32_t>(newSize);
 
-    Buffer<int32_t> I = allocate<int32_t>(oldSize + 1);
-    Buffer<int32_t> V = allocate<int32_t>(oldSize + 1);
-    if (!I || !V) {
-        std::printf("%s[%d] No Mem Left\n", "sw_bsdiff", 207);
-        return -1;
-    }
     static const uint8_t kNoBytes[1] = {0};
     const uint8_t *oldBytes = oldData ? oldData : kNoBytes;
     const uint8_t *newBytes = newData ? newData : kNoBytes;
-    qsufsort(I.get(), V.get(), oldBytes, oldN);
-    V.reset();
+    // The induced sort gives the doubling sort's suffix array without its rank array.
+    Buffer<int32_t> I = allocate<int32_t>(oldSize + 1);
+    if (!I || !suffix_sort(I.get(), oldBytes, oldN)) {
+        std::printf("%s[%d] No Mem Left\n", "sw_bsdiff", 207);
+        return -1;
+    }
 
     // A successful patch has at most newSize - 32 control bytes (diff and extra together are
     // newSize bytes), so newSize + 1 bytes hold every control block that can succeed; a scan

@@ -15,17 +15,17 @@ bool inplaceScan(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData
 {
     stretches.clear();
     std::vector<int32_t> sorted;
-    {
-        std::vector<int32_t> rank;
-        try {
-            sorted.resize(static_cast<size_t>(oldSize) + 1);
-            rank.resize(static_cast<size_t>(oldSize) + 1);
-        } catch (const std::bad_alloc &) {
-            std::printf("%s[%d] No Mem Left\n", "sw_bsdiff_new", 1880);
-            return false;
-        }
-        qsufsort(sorted.data(), rank.data(), oldData, oldSize);
-    } // the rank array is released before scanning
+    try {
+        sorted.resize(static_cast<size_t>(oldSize) + 1);
+    } catch (const std::bad_alloc &) {
+        std::printf("%s[%d] No Mem Left\n", "sw_bsdiff_new", 1880);
+        return false;
+    }
+    // The induced sort needs no rank array: 4 bytes per old byte instead of 8 at the peak.
+    if (!suffix_sort(sorted.data(), oldData, oldSize)) {
+        std::printf("%s[%d] No Mem Left\n", "sw_bsdiff_new", 1880);
+        return false;
+    }
     match_scan(sorted.data(), oldData, oldSize, newData, newSize, [&](const ScanStretch &s) {
         if (s.diffLen != 0 || s.extraLen != 0)
             stretches.push_back(InplaceStretch{s.lastScan, s.lastPos, s.diffLen, s.extraLen});
