@@ -240,7 +240,7 @@ QWidget *MainWindow::buildLogGroup()
 
 void MainWindow::showLogMenu()
 {
-    // The kit's export menu, newest choices first: clear, the selection, then everything.
+    // The kit's export menu in reverse order: clear, the selection exports, the whole-table ones.
     SysMenu *menu = m_log->createExportMenu(true, m_log);
     const QList<QAction *> actions = menu->actions();
     for (QAction *action : actions)

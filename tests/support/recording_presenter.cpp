@@ -1,8 +1,15 @@
 #include "tests/support/recording_presenter.h"
 
+// Texts may come from a plug-in's literals, whose data goes away when the plug-in is unloaded;
+// what the recorder keeps must own its characters.
+static QString own(const QString &s)
+{
+    return s.isNull() ? QString() : QString(s.constData(), s.size());
+}
+
 bool RecordingPresenter::message(Kind kind, const QString &title, const QString &text)
 {
-    messages.push_back({kind, title, text});
+    messages.push_back({kind, own(title), own(text)});
     return kind == Kind::Question ? questionAnswer : true;
 }
 
@@ -14,22 +21,22 @@ static QString nextAnswer(QStringList &answers)
 QString RecordingPresenter::openFileName(QWidget *, const QString &caption, const QString &,
                                          const QString &filter)
 {
-    dialogCaptions << caption;
-    dialogFilters << filter;
+    dialogCaptions << own(caption);
+    dialogFilters << own(filter);
     return nextAnswer(fileAnswers);
 }
 
 QString RecordingPresenter::saveFileName(QWidget *, const QString &caption, const QString &,
                                          const QString &filter)
 {
-    dialogCaptions << caption;
-    dialogFilters << filter;
+    dialogCaptions << own(caption);
+    dialogFilters << own(filter);
     return nextAnswer(fileAnswers);
 }
 
 QString RecordingPresenter::existingDirectory(QWidget *, const QString &caption, const QString &)
 {
-    dialogCaptions << caption;
+    dialogCaptions << own(caption);
     dialogFilters << QString();
     return nextAnswer(fileAnswers);
 }

@@ -238,6 +238,25 @@ TEST_F(DeltamakerWindow, LogMenuOffersClearThenExports)
         texts << a->text();
     EXPECT_EQ(texts, QString::fromUtf8("清空表格|导出选区到CSV|导出选区到HTML|导出到CSV|导出到HTML").split('|'));
     menu->close();
+
+    // Rows are filled through the file dialog seam with the "*.bin" filter; the log exports
+    // through it as CSV.
+    testPresenter().fileAnswers = QStringList{sample("zn3150/new.bin")};
+    QTest::mouseClick(child(w, "newRow")->findChild<QPushButton *>(), Qt::LeftButton);
+    EXPECT_EQ(child(w, "newRow")->findChild<QLineEdit *>()->text(), sample("zn3150/new.bin"));
+    EXPECT_EQ(testPresenter().dialogFilters, QStringList{"*.bin"});
+    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    ASSERT_EQ(logRows(w).size(), 3);
+
+    emit table->customContextMenuRequested(QPoint(1, 1));
+    menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu);
+    testPresenter().fileAnswers = QStringList{wd.file("log.csv")};
+    menu->actions()[3]->trigger();
+    menu->close();
+    EXPECT_EQ(testPresenter().dialogFilters.last(), QStringLiteral("*.csv"));
+    const QString csv = QString::fromUtf8(readBytes(wd.file("log.csv")));
+    EXPECT_TRUE(csv.contains(QString::fromUtf8("请选择文件：分区表,升级包保存路径"))) << csv.toStdString();
 }
 
 TEST_F(DeltamakerWindow, MissingRowsAreNamedAndNothingIsBuilt)
