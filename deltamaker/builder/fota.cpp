@@ -5,12 +5,15 @@
 #include "deltamaker/builder/package_format.h"
 #include "deltamaker/patch/bsdiff.h"
 #include "deltamaker/patch/inplace.h"
+#include "deltamaker/patch/inplace_p.h"
 #include "deltamaker/patch/lzma_pack.h"
 #include "deltamaker/verify/package_verify.h"
 
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <memory>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -37,21 +40,41 @@ FotaLogSink g_sink;
 Internal::PackageCheck g_packageCheck;
 bool g_boardReported = false;
 
+// A build area of kBuildAreaSize bytes. Only [0, length) is ever read, and every byte there is
+// written by the build (gaps with the 0xFF filler), so the area is allocated once and never
+// pre-filled: a build keeps in memory only the pages it writes, not 2 x 4 MiB of filler.
+class BuildArea {
+public:
+    // False when the area cannot be allocated.
+    bool ensure()
+    {
+        if (!bytes_)
+            bytes_.reset(static_cast<uint8_t *>(std::malloc(kBuildAreaSize)));
+        return bytes_ != nullptr;
+    }
+    uint8_t *data() { return bytes_.get(); }
+
+private:
+    struct FreeDeleter {
+        void operator()(void *p) const { std::free(p); }
+    };
+    std::unique_ptr<uint8_t[], FreeDeleter> bytes_;
+};
+
 // The two build areas, shared by the plug-in and reset by every build.
-std::vector<uint8_t> g_control;
-std::vector<uint8_t> g_data;
+BuildArea g_control;
+BuildArea g_data;
 size_t g_controlLen = 0;
 size_t g_dataLen = 0;
 
 bool hasPath(const char *p) { return p && p[0] != '\0'; }
 const char *orNull(const char *p) { return hasPath(p) ? p : nullptr; }
 
-void resetAreas()
+bool resetAreas()
 {
-    g_control.assign(kBuildAreaSize, 0xFF);
-    g_data.assign(kBuildAreaSize, 0xFF);
     g_controlLen = 0;
     g_dataLen = 0;
+    return g_control.ensure() && g_data.ensure();
 }
 
 // Reads a whole file. False after the readers' own message.
@@ -178,7 +201,8 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         rec[kRecZero] = 0;
         SHA256(newBlock.data(), static_cast<size_t>(newLen), rec + kRecNewHash);
         std::memcpy(g_data.data() + g_dataLen, out.data(), patchLen);
-        g_dataLen += stored; // the gap keeps the area's 0xFF filler
+        std::memset(g_data.data() + g_dataLen + patchLen, 0xFF, stored - patchLen); // filler
+        g_dataLen += stored;
         g_controlLen += kBlockRecordSize;
 
         offset += static_cast<int64_t>(kBlockSize);
@@ -410,6 +434,7 @@ bool appendInplacePatch(const PackRequest &req)
         ::remove(req.output_path);
         return false;
     }
+    Internal::releaseFreeMemory(); // the generator's buffers, before the package is checked
     size_t patchSize = 0;
     const bool ok = appendFile(req.output_path, &patchSize);
     ::remove(req.output_path);
@@ -725,7 +750,10 @@ void fota_set_log_sink(FotaLogSink sink) { g_sink = std::move(sink); }
 
 int fota_make_package(PackRequest request)
 {
-    resetAreas();
+    if (!resetAreas()) {
+        Internal::fota_log(kError, "no memory for the build areas\n");
+        return -1;
+    }
     // The window cuts paths to 255 bytes; make sure every field is terminated whatever the caller did.
     request.partition_path[255] = request.boot_path[255] = request.old_path[255] = '\0';
     request.new_path[255] = request.nv1_path[255] = request.nv2_path[255] = '\0';

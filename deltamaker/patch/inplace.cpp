@@ -9,6 +9,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <new>
 #include <string>
 #include <sys/stat.h>
@@ -88,6 +91,13 @@ int verifyInplacePatch(const uint8_t *oldData, int64_t oldSize, const uint8_t *n
     return 0;
 }
 
+void releaseFreeMemory()
+{
+#ifdef __GLIBC__
+    ::malloc_trim(0);
+#endif
+}
+
 } // namespace Internal
 
 int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
@@ -108,6 +118,8 @@ int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *ne
         if (!Internal::inplaceScan(oldData, static_cast<int32_t>(oldSize), newData,
                                    static_cast<int32_t>(newSize), stretches))
             return -1;
+        // The suffix array is gone: hand its pages back before the resolver allocates.
+        Internal::releaseFreeMemory();
         std::vector<uint8_t> out;
         if (Internal::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
                                         static_cast<int32_t>(newSize), stretches, out) != 0)

@@ -49,6 +49,12 @@ int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<
 int verifyInplacePatch(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
                        int64_t newSize, const std::vector<uint8_t> &patch);
 
+// Returns freed heap memory to the system. A freed multi-megabyte buffer (a suffix array, an
+// image) raises glibc's mmap threshold, so the next large buffers come from the heap and would
+// stay resident after they are freed; the generator and the builder call this between stages
+// so that the peak is that of one stage, not the sum of all of them.
+void releaseFreeMemory();
+
 // The 4-byte sign-magnitude form.
 void putSm4(std::vector<uint8_t> &out, int64_t v);
 

@@ -725,11 +725,12 @@ size_t packCapacity(size_t n) { return n + n / 2 + 4096; }
 
 bool packStream(const std::vector<uint8_t> &src, std::vector<uint8_t> &out)
 {
-    out.resize(packCapacity(src.size()));
-    size_t len = out.size();
-    if (lzma_pack(src.data(), src.size(), out.data(), &len) != 0)
+    // The capacity is left uninitialised: only the pages the stream is written to are touched.
+    size_t len = packCapacity(src.size());
+    std::unique_ptr<uint8_t[]> room(new uint8_t[len]);
+    if (lzma_pack(src.data(), src.size(), room.get(), &len) != 0)
         return false;
-    out.resize(len);
+    out.assign(room.get(), room.get() + len);
     return true;
 }
 

@@ -76,9 +76,11 @@ void induce(const Text &chr, const TypeBits &t, int32_t *SA, int32_t n, int32_t 
 }
 
 // Sorts the n suffixes of a text whose last symbol is a unique smallest sentinel. Symbols lie in
-// [0, alphabet). SA must hold n entries. False when memory runs out.
+// [0, alphabet). SA must hold n entries. `spare` (spareLen entries, may be null) is free memory
+// that the bucket table takes when it fits. False when memory runs out.
 template <typename Text>
-bool sais(const Text &chr, int32_t *SA, int32_t n, int32_t alphabet)
+bool sais(const Text &chr, int32_t *SA, int32_t n, int32_t alphabet, int32_t *spare,
+          int64_t spareLen)
 {
     if (n == 1) {
         SA[0] = 0;
@@ -95,11 +97,15 @@ bool sais(const Text &chr, int32_t *SA, int32_t n, int32_t alphabet)
             t.setS(i);
     }
 
-    std::unique_ptr<int32_t[], FreeDeleter> bktStore(
-        static_cast<int32_t *>(std::malloc(sizeof(int32_t) * static_cast<size_t>(alphabet))));
-    if (!bktStore)
-        return false;
-    int32_t *bkt = bktStore.get();
+    std::unique_ptr<int32_t[], FreeDeleter> bktStore;
+    int32_t *bkt = spare;
+    if (alphabet > spareLen) {
+        bktStore.reset(
+            static_cast<int32_t *>(std::malloc(sizeof(int32_t) * static_cast<size_t>(alphabet))));
+        if (!bktStore)
+            return false;
+        bkt = bktStore.get();
+    }
 
     // Stage 1: sort the LMS substrings by one induced pass over their unsorted placements.
     bucketBounds(chr, n, bkt, alphabet, true);
@@ -139,11 +145,12 @@ bool sais(const Text &chr, int32_t *SA, int32_t n, int32_t alphabet)
         if (SA[i] >= 0)
             SA[j--] = SA[i];
 
-    // Stage 2: sort the reduced string, recursively when names repeat.
+    // Stage 2: sort the reduced string, recursively when names repeat. While it is sorted,
+    // SA[n1, n - n1) is unused and holds the deeper level's bucket table when it fits.
     int32_t *SA1 = SA;
     int32_t *s1 = SA + n - n1;
     if (name < n1) {
-        if (!sais(NameText{s1}, SA1, n1, name))
+        if (!sais(NameText{s1}, SA1, n1, name, SA + n1, int64_t(n) - 2 * int64_t(n1)))
             return false;
     } else {
         for (int32_t i = 0; i < n1; ++i)
@@ -175,5 +182,5 @@ bool suffix_sort(int32_t *I, const uint8_t *oldData, int32_t oldSize)
     if (oldSize < 0 || !I)
         return false;
     // The virtual sentinel stands for the empty suffix, which sorts first: I[0] == oldSize.
-    return sais(ByteText{oldData, oldSize}, I, oldSize + 1, 257);
+    return sais(ByteText{oldData, oldSize}, I, oldSize + 1, 257, nullptr, 0);
 }
