@@ -56,7 +56,7 @@ std::vector<uint8_t> makeNv(uint32_t seed, size_t size)
     std::vector<uint8_t> nv(size, 0xFF);
     size_t at = 0;
     for (uint32_t i = 0; at + 32 <= size; ++i) {
-        char rec[33];
+        char rec[33] = {}; // 27 characters and zero padding: every byte of a record is defined
         std::snprintf(rec, sizeof rec, "NV%04u=%08x;cal=%06u;", i, seed * 2654435761u + i * 7,
                       (seed + i * 13) % 1000000);
         std::memcpy(nv.data() + at, rec, 32);
