@@ -44,30 +44,61 @@ struct NameText {
     int32_t operator()(int32_t i) const { return s[i]; }
 };
 
+// Bucket bounds of the text's symbols. The symbol counts are kept when there is room for them
+// (one table more), so that each of the four bound computations of a level is a walk over the
+// alphabet instead of a pass over the text.
 template <typename Text>
-void bucketBounds(const Text &chr, int32_t n, int32_t *bkt, int32_t alphabet, bool ends)
-{
-    std::memset(bkt, 0, sizeof(int32_t) * static_cast<size_t>(alphabet));
-    for (int32_t i = 0; i < n; ++i)
-        ++bkt[chr(i)];
-    int32_t sum = 0;
-    for (int32_t c = 0; c < alphabet; ++c) {
-        sum += bkt[c];
-        bkt[c] = ends ? sum : sum - bkt[c];
+class Buckets {
+public:
+    Buckets(const Text &chr, int32_t n, int32_t *bkt, int32_t *cnt, int32_t alphabet)
+        : chr_(chr), n_(n), bkt_(bkt), cnt_(cnt), alphabet_(alphabet)
+    {
+        if (cnt_)
+            count(cnt_);
     }
-}
+    int32_t *starts() { return bounds(false); }
+    int32_t *ends() { return bounds(true); }
+
+private:
+    void count(int32_t *into) const
+    {
+        std::memset(into, 0, sizeof(int32_t) * static_cast<size_t>(alphabet_));
+        for (int32_t i = 0; i < n_; ++i)
+            ++into[chr_(i)];
+    }
+    int32_t *bounds(bool atEnds)
+    {
+        const int32_t *cnt = cnt_;
+        if (!cnt) {
+            count(bkt_);
+            cnt = bkt_;
+        }
+        int32_t sum = 0;
+        for (int32_t c = 0; c < alphabet_; ++c) {
+            const int32_t k = cnt[c];
+            sum += k;
+            bkt_[c] = atEnds ? sum : sum - k;
+        }
+        return bkt_;
+    }
+
+    const Text &chr_;
+    int32_t n_;
+    int32_t *bkt_;
+    int32_t *cnt_;
+    int32_t alphabet_;
+};
 
 template <typename Text>
-void induce(const Text &chr, const TypeBits &t, int32_t *SA, int32_t n, int32_t *bkt,
-            int32_t alphabet)
+void induce(const Text &chr, const TypeBits &t, int32_t *SA, int32_t n, Buckets<Text> &buckets)
 {
-    bucketBounds(chr, n, bkt, alphabet, false);
+    int32_t *bkt = buckets.starts();
     for (int32_t i = 0; i < n; ++i) {
         const int32_t j = SA[i] - 1;
         if (j >= 0 && !t.isS(j))
             SA[bkt[chr(j)]++] = j;
     }
-    bucketBounds(chr, n, bkt, alphabet, true);
+    bkt = buckets.ends();
     for (int32_t i = n - 1; i >= 0; --i) {
         const int32_t j = SA[i] - 1;
         if (j >= 0 && t.isS(j))
@@ -97,24 +128,28 @@ bool sais(const Text &chr, int32_t *SA, int32_t n, int32_t alphabet, int32_t *sp
             t.setS(i);
     }
 
+    // Bucket table and, when it costs no more than a small table or fits the spare room, the
+    // symbol counts beside it.
+    const int64_t tables = alphabet <= 4096 || 2 * int64_t(alphabet) <= spareLen ? 2 : 1;
     std::unique_ptr<int32_t[], FreeDeleter> bktStore;
     int32_t *bkt = spare;
-    if (alphabet > spareLen) {
-        bktStore.reset(
-            static_cast<int32_t *>(std::malloc(sizeof(int32_t) * static_cast<size_t>(alphabet))));
+    if (tables * alphabet > spareLen) {
+        bktStore.reset(static_cast<int32_t *>(
+            std::malloc(sizeof(int32_t) * static_cast<size_t>(tables * alphabet))));
         if (!bktStore)
             return false;
         bkt = bktStore.get();
     }
+    Buckets<Text> buckets(chr, n, bkt, tables == 2 ? bkt + alphabet : nullptr, alphabet);
 
     // Stage 1: sort the LMS substrings by one induced pass over their unsorted placements.
-    bucketBounds(chr, n, bkt, alphabet, true);
+    bkt = buckets.ends();
     for (int32_t i = 0; i < n; ++i)
         SA[i] = -1;
     for (int32_t i = 1; i < n; ++i)
         if (t.isLms(i))
             SA[--bkt[chr(i)]] = i;
-    induce(chr, t, SA, n, bkt, alphabet);
+    induce(chr, t, SA, n, buckets);
 
     // Compact the sorted LMS substrings into SA[0, n1) and name them.
     int32_t n1 = 0;
@@ -158,7 +193,7 @@ bool sais(const Text &chr, int32_t *SA, int32_t n, int32_t alphabet, int32_t *sp
     }
 
     // Stage 3: place the LMS suffixes in their true order and induce the rest.
-    bucketBounds(chr, n, bkt, alphabet, true);
+    bkt = buckets.ends();
     for (int32_t i = 1, j = 0; i < n; ++i)
         if (t.isLms(i))
             s1[j++] = i;
@@ -171,7 +206,7 @@ bool sais(const Text &chr, int32_t *SA, int32_t n, int32_t alphabet, int32_t *sp
         SA[i] = -1;
         SA[--bkt[chr(j)]] = j;
     }
-    induce(chr, t, SA, n, bkt, alphabet);
+    induce(chr, t, SA, n, buckets);
     return true;
 }
 
