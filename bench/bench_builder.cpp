@@ -147,12 +147,12 @@ std::string generatedDir(size_t size)
         std::fprintf(stderr, "%s\n", error.c_str());
         std::abort();
     }
-    const bool ok = writeFile(dir + "/klm_part.bin", kTable) &&
-                    writeFile(dir + "/zn_part.bin", zTable) && writeFile(dir + "/k_old.bin", kOld) &&
-                    writeFile(dir + "/k_new.bin", kNew) && writeFile(dir + "/ab_old.bin", abOld) &&
-                    writeFile(dir + "/ab_new.bin", abNew) && writeFile(dir + "/z_old.bin", zOld) &&
-                    writeFile(dir + "/z_new.bin", zNew) &&
-                    writeFile(dir + "/boot.bin", Samples::makeFirmware(3, 0x8000));
+    const bool ok =
+        writeFile(dir + "/klm_part.bin", kTable) && writeFile(dir + "/zn_part.bin", zTable) &&
+        writeFile(dir + "/k_old.bin", kOld) && writeFile(dir + "/k_new.bin", kNew) &&
+        writeFile(dir + "/ab_old.bin", abOld) && writeFile(dir + "/ab_new.bin", abNew) &&
+        writeFile(dir + "/z_old.bin", zOld) && writeFile(dir + "/z_new.bin", zNew) &&
+        writeFile(dir + "/boot.bin", Samples::makeFirmware(3, 0x8000));
     if (!ok)
         std::abort();
     return dir;

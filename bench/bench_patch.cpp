@@ -142,8 +142,8 @@ void BM_MatchSearch(benchmark::State &state)
     int32_t at = 0;
     for (auto _ : state) {
         int32_t pos = 0;
-        benchmark::DoNotOptimize(
-            match_search(I.data(), p.oldImage.data(), n, p.newImage.data() + at, m - at, 0, n, &pos));
+        benchmark::DoNotOptimize(match_search(I.data(), p.oldImage.data(), n,
+                                              p.newImage.data() + at, m - at, 0, n, &pos));
         at = (at + 64) % m;
     }
 }

@@ -3,6 +3,10 @@
 #include "deltamaker/builder/fota_log_p.h"
 
 #include <zlib.h>
+// The context-level SHA-256 calls are marked deprecated in OpenSSL 3 but stay supported; they hash
+// directly, where the one-call SHA256() fetches a digest implementation from the providers.
+#define OPENSSL_SUPPRESS_DEPRECATED
+#include <openssl/sha.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -350,6 +354,16 @@ int64_t file_read(const char *path, int64_t offset, uint8_t *buffer, int64_t cap
     }
     return got;
 }
+
+namespace Internal {
+void block_sha256(const uint8_t *data, size_t size, uint8_t *out)
+{
+    SHA256_CTX ctx;
+    SHA256_Init(&ctx);
+    SHA256_Update(&ctx, data, size);
+    SHA256_Final(out, &ctx);
+}
+} // namespace Internal
 
 uint32_t file_crc32(const char *path, int64_t offset, int64_t length)
 {

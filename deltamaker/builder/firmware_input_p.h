@@ -1,4 +1,4 @@
-// Silent forms of the input readers, shared with the package verifier.
+// Silent forms of the input readers and the block hash, shared with the package verifier.
 #pragma once
 
 #include "deltamaker/builder/firmware_input.h"
@@ -14,6 +14,10 @@ bool parse_part_table(const uint8_t *table, size_t size, int boardType,
 // the bytes are missing or the trailer has no terminator.
 bool version_of_image(int boardType, const uint8_t *data, size_t size, char *text,
                       size_t capacity, std::string &error);
+// SHA-256 of a block record's bytes into out[32]. The same digest as OpenSSL's SHA256(), without
+// its OpenSSL 3 path (a digest fetch through the provider machinery on every call, which brings
+// about 2 MB of libcrypto into memory and dominates the peak of small builds).
+void block_sha256(const uint8_t *data, size_t size, uint8_t *out);
 // printf into a std::string.
 std::string format_text(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 } // namespace Internal

@@ -1,6 +1,7 @@
 #include "deltamaker/builder/fota.h"
 
 #include "deltamaker/builder/firmware_input.h"
+#include "deltamaker/builder/firmware_input_p.h"
 #include "deltamaker/builder/fota_log_p.h"
 #include "deltamaker/builder/package_format.h"
 #include "deltamaker/patch/bsdiff.h"
@@ -8,8 +9,6 @@
 #include "deltamaker/patch/inplace_p.h"
 #include "deltamaker/patch/lzma_pack.h"
 #include "deltamaker/verify/package_verify.h"
-
-#include <openssl/sha.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -157,7 +156,8 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         std::strncpy(reinterpret_cast<char *>(rec + kRecName), part, kPartNameSize);
         size_t patchLen = 0;
         if (withOld) {
-            SHA256(oldBlock.data(), static_cast<size_t>(oldLen), rec + kRecOldHash);
+            Internal::block_sha256(oldBlock.data(), static_cast<size_t>(oldLen),
+                                   rec + kRecOldHash);
             int64_t len = 0;
             if (sw_bsdiff(oldBlock.data(), oldLen, newBlock.data(), newLen, out.data(), &len) !=
                     0 ||
@@ -199,7 +199,7 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         rec[kRecOne] = 1;
         std::memcpy(rec + kRecProps, g_lzma_props, kLzmaPropsSize);
         rec[kRecZero] = 0;
-        SHA256(newBlock.data(), static_cast<size_t>(newLen), rec + kRecNewHash);
+        Internal::block_sha256(newBlock.data(), static_cast<size_t>(newLen), rec + kRecNewHash);
         std::memcpy(g_data.data() + g_dataLen, out.data(), patchLen);
         std::memset(g_data.data() + g_dataLen + patchLen, 0xFF, stored - patchLen); // filler
         g_dataLen += stored;

@@ -51,7 +51,8 @@ TEST(InducedSuffixSort, EqualsQsufsortOnRepetitiveInputs)
         for (size_t period : {2u, 3u, 7u, 64u}) {
             Bytes b(n);
             for (size_t i = 0; i < n; ++i)
-                b[i] = static_cast<uint8_t>((i % period) * 37 + (i % period == period - 1 ? 0xC8 : 0));
+                b[i] = static_cast<uint8_t>((i % period) * 37 +
+                                            (i % period == period - 1 ? 0xC8 : 0));
             expectSameArray(b, "period " + std::to_string(period));
         }
         Bytes fib;
