@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace Internal {
@@ -31,6 +32,13 @@ struct InplaceBuildStats {
 // tile [0, newSize). False when memory runs out (after printing the reason).
 bool inplaceScan(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData, int32_t newSize,
                  std::vector<InplaceStretch> &stretches);
+
+// The same scan, with the new image asked for only once old is sorted, so that the two are not
+// in memory together with the full-size sort. loadNew returns newSize bytes, or null after
+// printing why (the scan then fails).
+bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize,
+                        const std::function<const uint8_t *()> &loadNew,
+                        std::vector<InplaceStretch> &stretches);
 
 // Resolves the in-place conflicts of `stretches` and builds the patch container into `patch`.
 // The stretches must tile [0, newSize) and read inside the old image. Returns 0, or -1 after

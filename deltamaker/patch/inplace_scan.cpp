@@ -6,31 +6,66 @@
 #include "deltamaker/patch/suffix_sort.h"
 
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <new>
 
 namespace Internal {
 
+namespace {
+
+struct FreeDeleter {
+    void operator()(void *p) const { std::free(p); }
+};
+
+} // namespace
+
 bool inplaceScan(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData, int32_t newSize,
                  std::vector<InplaceStretch> &stretches)
 {
+    return inplaceScanLoading(
+        oldData, oldSize, newSize, [newData] { return newData; }, stretches);
+}
+
+bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize,
+                        const std::function<const uint8_t *()> &loadNew,
+                        std::vector<InplaceStretch> &stretches)
+{
     stretches.clear();
-    std::vector<int32_t> sorted;
-    try {
-        sorted.resize(static_cast<size_t>(oldSize) + 1);
-    } catch (const std::bad_alloc &) {
+    // The induced sort needs no rank array: 4 bytes per old byte at the peak.
+    const int64_t entries = int64_t(oldSize) + 1;
+    std::unique_ptr<int32_t[], FreeDeleter> sorted(
+        static_cast<int32_t *>(std::malloc(static_cast<size_t>(entries) * sizeof(int32_t))));
+    if (!sorted || !suffix_sort(sorted.get(), oldData, oldSize)) {
         std::printf("%s[%d] No Mem Left\n", "sw_bsdiff_new", 1880);
         return false;
     }
-    // The induced sort needs no rank array: 4 bytes per old byte instead of 8 at the peak.
-    if (!suffix_sort(sorted.data(), oldData, oldSize)) {
-        std::printf("%s[%d] No Mem Left\n", "sw_bsdiff_new", 1880);
-        return false;
+    // Below 16 MiB every entry fits 3 bytes: the array shrinks by a quarter before the new image
+    // joins it in memory (the shrink is done in place; realloc only gives the tail back).
+    const bool packed = entries <= PackedSuffixArray::kMaxEntries;
+    if (packed) {
+        PackedSuffixArray::pack(sorted.get(), entries);
+        if (void *smaller = std::realloc(sorted.get(), PackedSuffixArray::bytesFor(entries))) {
+            sorted.release();
+            sorted.reset(static_cast<int32_t *>(smaller));
+        }
+        releaseFreeMemory();
     }
-    match_scan(sorted.data(), oldData, oldSize, newData, newSize, [&](const ScanStretch &s) {
+    const uint8_t *newData = loadNew();
+    if (!newData)
+        return false;
+    const auto collect = [&](const ScanStretch &s) {
         if (s.diffLen != 0 || s.extraLen != 0)
             stretches.push_back(InplaceStretch{s.lastScan, s.lastPos, s.diffLen, s.extraLen});
         return true;
-    });
+    };
+    if (packed) {
+        PackedSuffixArray view;
+        view.bytes = reinterpret_cast<const uint8_t *>(sorted.get());
+        match_scan(view, oldData, oldSize, newData, newSize, collect);
+    } else {
+        match_scan(sorted.get(), oldData, oldSize, newData, newSize, collect);
+    }
     return true;
 }
 

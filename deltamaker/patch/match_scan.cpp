@@ -14,11 +14,10 @@ int32_t matchLength(const uint8_t *oldData, int32_t from, int32_t oldSize, const
     return i;
 }
 
-} // namespace
-
-int32_t match_search(const int32_t *I, const uint8_t *oldData, int32_t oldSize,
-                     const uint8_t *newData, int32_t newLen, int32_t low, int32_t high,
-                     int32_t *pos)
+// Both are templates over the suffix array's storage: plain 32-bit entries or 3-byte entries.
+template <typename SuffixArray>
+int32_t searchIn(const SuffixArray &I, const uint8_t *oldData, int32_t oldSize,
+                 const uint8_t *newData, int32_t newLen, int32_t low, int32_t high, int32_t *pos)
 {
     while (high - low >= 2) {
         const int32_t mid = low + (high - low) / 2;
@@ -38,8 +37,9 @@ int32_t match_search(const int32_t *I, const uint8_t *oldData, int32_t oldSize,
     return y;
 }
 
-bool match_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
-                int32_t newSize, const ScanVisitor &visit)
+template <typename SuffixArray>
+bool scanWith(const SuffixArray &I, const uint8_t *oldData, int32_t oldSize,
+              const uint8_t *newData, int32_t newSize, const ScanVisitor &visit)
 {
     // 64-bit arithmetic keeps the sums (2 * s - i, scan + lastOffset) clear of overflow.
     int64_t scan = 0;
@@ -53,8 +53,8 @@ bool match_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const
         int64_t oldScore = 0;
         int64_t scsc = scan += len;
         for (; scan < newSize; ++scan) {
-            len = match_search(I, oldData, oldSize, newData + scan,
-                               static_cast<int32_t>(newSize - scan), 0, oldSize, &pos);
+            len = searchIn(I, oldData, oldSize, newData + scan,
+                           static_cast<int32_t>(newSize - scan), 0, oldSize, &pos);
             for (; scsc < scan + len; ++scsc) {
                 if (scsc + lastOffset < oldSize && oldData[scsc + lastOffset] == newData[scsc])
                     ++oldScore;
@@ -131,4 +131,38 @@ bool match_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const
         lastOffset = pos - scan;
     }
     return true;
+}
+
+} // namespace
+
+int32_t match_search(const int32_t *I, const uint8_t *oldData, int32_t oldSize,
+                     const uint8_t *newData, int32_t newLen, int32_t low, int32_t high,
+                     int32_t *pos)
+{
+    return searchIn(I, oldData, oldSize, newData, newLen, low, high, pos);
+}
+
+bool match_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
+                int32_t newSize, const ScanVisitor &visit)
+{
+    return scanWith(I, oldData, oldSize, newData, newSize, visit);
+}
+
+bool match_scan(const PackedSuffixArray &I, const uint8_t *oldData, int32_t oldSize,
+                const uint8_t *newData, int32_t newSize, const ScanVisitor &visit)
+{
+    return scanWith(I, oldData, oldSize, newData, newSize, visit);
+}
+
+void PackedSuffixArray::pack(int32_t *entries, int64_t count)
+{
+    // Entry i moves from bytes [4i, 4i + 4) to [3i, 3i + 3): never past an entry not yet read.
+    uint8_t *out = reinterpret_cast<uint8_t *>(entries);
+    for (int64_t i = 0; i < count; ++i) {
+        const uint32_t v = static_cast<uint32_t>(entries[i]);
+        out[3 * i] = static_cast<uint8_t>(v);
+        out[3 * i + 1] = static_cast<uint8_t>(v >> 8);
+        out[3 * i + 2] = static_cast<uint8_t>(v >> 16);
+    }
+    out[3 * count] = 0;
 }

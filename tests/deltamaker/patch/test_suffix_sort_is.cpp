@@ -1,5 +1,7 @@
 // The induced suffix sort gives qsufsort's suffix array entry for entry on every kind of input
-// the generators meet: random, repetitive, periodic and firmware-like data of many sizes.
+// the generators meet: random, repetitive, periodic and firmware-like data of many sizes. The
+// packed (3-byte) form reads back every entry, and the scan over it emits the same stretches.
+#include "deltamaker/patch/match_scan.h"
 #include "deltamaker/patch/suffix_sort.h"
 #include "deltamaker/samples/firmware_gen.h"
 
@@ -77,6 +79,47 @@ TEST(InducedSuffixSort, EqualsQsufsortOnFirmwareLikeImages)
     }
     for (uint64_t seed = 0; seed < 4; ++seed)
         expectSameArray(Samples::makeFirmware(seed, 300000 + seed * 7919), "image");
+}
+
+TEST(PackedSuffixArray, PacksInPlaceAndScansAlike)
+{
+    std::vector<int32_t> values{0, 1, 255, 256, 65535, 65536, 0xABCDEF, 0xFFFFFF, 7};
+    std::vector<int32_t> packed = values;
+    PackedSuffixArray::pack(packed.data(), int64_t(values.size()));
+    PackedSuffixArray view;
+    view.bytes = reinterpret_cast<const uint8_t *>(packed.data());
+    for (size_t i = 0; i < values.size(); ++i)
+        EXPECT_EQ(view[int64_t(i)], values[i]) << i;
+
+    for (uint64_t seed = 0; seed < 12; ++seed) {
+        Samples::PairSpec spec;
+        spec.size = 60000 + seed * 1000;
+        const Samples::FirmwarePair p = Samples::makePair(300 + seed, spec);
+        const int32_t n = static_cast<int32_t>(p.oldImage.size());
+        const int32_t m = static_cast<int32_t>(p.newImage.size());
+        std::vector<int32_t> I(size_t(n) + 1);
+        ASSERT_TRUE(suffix_sort(I.data(), p.oldImage.data(), n));
+        std::vector<ScanStretch> plain, fromPacked;
+        auto into = [](std::vector<ScanStretch> &v) {
+            return [&v](const ScanStretch &s) {
+                v.push_back(s);
+                return true;
+            };
+        };
+        ASSERT_TRUE(match_scan(I.data(), p.oldImage.data(), n, p.newImage.data(), m, into(plain)));
+        PackedSuffixArray::pack(I.data(), int64_t(n) + 1);
+        PackedSuffixArray sa;
+        sa.bytes = reinterpret_cast<const uint8_t *>(I.data());
+        ASSERT_TRUE(match_scan(sa, p.oldImage.data(), n, p.newImage.data(), m, into(fromPacked)));
+        ASSERT_EQ(plain.size(), fromPacked.size()) << seed;
+        for (size_t k = 0; k < plain.size(); ++k) {
+            EXPECT_EQ(plain[k].lastScan, fromPacked[k].lastScan);
+            EXPECT_EQ(plain[k].lastPos, fromPacked[k].lastPos);
+            EXPECT_EQ(plain[k].diffLen, fromPacked[k].diffLen);
+            EXPECT_EQ(plain[k].extraLen, fromPacked[k].extraLen);
+            EXPECT_EQ(plain[k].oldSeek, fromPacked[k].oldSeek);
+        }
+    }
 }
 
 } // namespace
