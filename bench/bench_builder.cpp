@@ -122,11 +122,11 @@ std::string generatedDir(size_t size)
     if (::access((dir + "/boot.bin").c_str(), R_OK) == 0)
         return dir;
     ::mkdir(dir.c_str(), 0755);
-    Samples::PairSpec spec;
-    spec.size = size;
-    spec.kinds = {Samples::Mutation::InsertFunction, Samples::Mutation::ChangeConstants,
+    Samples::PairSpec shape;
+    shape.size = size;
+    shape.kinds = {Samples::Mutation::InsertFunction, Samples::Mutation::ChangeConstants,
                   Samples::Mutation::AppendData};
-    const Samples::FirmwarePair pair = Samples::makePair(7, spec);
+    const Samples::FirmwarePair pair = Samples::makePair(7, shape);
     std::vector<uint8_t> kOld = pair.oldImage, kNew = pair.newImage;
     Samples::stampKlm4410(kOld, "V2.3.0", 0x42);
     Samples::stampKlm4410(kNew, "V2.4.0", 0x42);

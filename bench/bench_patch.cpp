@@ -74,11 +74,11 @@ const Samples::FirmwarePair &imagePair(size_t size)
     static std::map<size_t, Samples::FirmwarePair> cache;
     auto it = cache.find(size);
     if (it == cache.end()) {
-        Samples::PairSpec spec;
-        spec.size = size;
-        spec.kinds = {Samples::Mutation::InsertFunction, Samples::Mutation::ChangeConstants,
+        Samples::PairSpec shape;
+        shape.size = size;
+        shape.kinds = {Samples::Mutation::InsertFunction, Samples::Mutation::ChangeConstants,
                       Samples::Mutation::AppendData};
-        it = cache.emplace(size, Samples::makePair(7, spec)).first;
+        it = cache.emplace(size, Samples::makePair(7, shape)).first;
     }
     return it->second;
 }

@@ -92,9 +92,9 @@ TEST(PackedSuffixArray, PacksInPlaceAndScansAlike)
         EXPECT_EQ(view[int64_t(i)], values[i]) << i;
 
     for (uint64_t seed = 0; seed < 12; ++seed) {
-        Samples::PairSpec spec;
-        spec.size = 60000 + seed * 1000;
-        const Samples::FirmwarePair p = Samples::makePair(300 + seed, spec);
+        Samples::PairSpec shape;
+        shape.size = 60000 + seed * 1000;
+        const Samples::FirmwarePair p = Samples::makePair(300 + seed, shape);
         const int32_t n = static_cast<int32_t>(p.oldImage.size());
         const int32_t m = static_cast<int32_t>(p.newImage.size());
         std::vector<int32_t> I(size_t(n) + 1);
