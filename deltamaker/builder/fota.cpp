@@ -4,6 +4,7 @@
 #include "deltamaker/builder/firmware_input_p.h"
 #include "deltamaker/builder/fota_log_p.h"
 #include "deltamaker/builder/package_format.h"
+#include "deltamaker/lzma/lzma_lib.h"
 #include "deltamaker/patch/bsdiff.h"
 #include "deltamaker/patch/inplace.h"
 #include "deltamaker/patch/inplace_p.h"
@@ -331,6 +332,7 @@ void fillMagic(uint8_t *header, int32_t methodByte)
 // Reads the package back and checks it against the request's inputs.
 bool verifyWritten(const PackRequest &req)
 {
+    LzmaReleaseCache(); // compression is over; the read-back should not carry its tables
     PackageInputs in;
     in.partition = req.partition_path;
     in.boot = req.boot_path;
@@ -766,6 +768,10 @@ void fota_set_log_sink(FotaLogSink sink) { g_sink = std::move(sink); }
 int fota_make_package(PackRequest request)
 {
     keepLargeBuffersMapped();
+    // Every way out of a build leaves no compression tables behind.
+    struct ReleaseLzma {
+        ~ReleaseLzma() { LzmaReleaseCache(); }
+    } releaseLzma;
     if (!resetAreas()) {
         Internal::fota_log(kError, "no memory for the build areas\n");
         return -1;

@@ -1,6 +1,7 @@
 /* LzmaLib-style one-call wrappers over the SDK's LzmaEnc and LzmaDec. */
 #include "deltamaker/lzma/lzma_lib.h"
 
+#include <pthread.h>
 #include <stdlib.h>
 
 #include "LzmaDec.h"
@@ -20,6 +21,94 @@ static void sdkFree(void *p, void *address)
 
 static ISzAlloc g_alloc = {sdkAlloc, sdkFree};
 
+/* The encoder's tables (about 870 KiB with the fixed settings) are kept after a compression and
+   handed to the next one that asks for the same sizes: a build compresses hundreds of 20 KiB
+   blocks, and fresh tables cost a mapping and ~200 page faults each time. Only blocks of 64 KiB
+   and more are kept, at most kKeep of them; LzmaReleaseCache gives them back. */
+enum { kKeep = 4, kKeepMin = 64 * 1024, kLive = 16 };
+
+typedef struct {
+  void *p;
+  size_t size;
+} Block;
+
+static pthread_mutex_t g_keepLock = PTHREAD_MUTEX_INITIALIZER;
+static Block g_kept[kKeep];   /* free blocks waiting for reuse */
+static Block g_live[kLive];   /* big blocks handed out, with their sizes */
+
+static void *keptAlloc(void *p, size_t size)
+{
+  void *got = NULL;
+  int i;
+  (void)p;
+  if (size == 0)
+    return NULL;
+  if (size < kKeepMin)
+    return malloc(size);
+  pthread_mutex_lock(&g_keepLock);
+  for (i = 0; i < kKeep && !got; ++i) {
+    if (g_kept[i].p && g_kept[i].size == size) {
+      got = g_kept[i].p;
+      g_kept[i].p = NULL;
+    }
+  }
+  if (!got)
+    got = malloc(size);
+  if (got) {
+    for (i = 0; i < kLive; ++i) {
+      if (!g_live[i].p) {
+        g_live[i].p = got;
+        g_live[i].size = size;
+        break;
+      }
+    }
+  }
+  pthread_mutex_unlock(&g_keepLock);
+  return got;
+}
+
+static void keptFree(void *p, void *address)
+{
+  size_t size = 0;
+  int i;
+  (void)p;
+  if (!address)
+    return;
+  pthread_mutex_lock(&g_keepLock);
+  for (i = 0; i < kLive; ++i) {
+    if (g_live[i].p == address) {
+      size = g_live[i].size;
+      g_live[i].p = NULL;
+      break;
+    }
+  }
+  if (size) {
+    for (i = 0; i < kKeep; ++i) {
+      if (!g_kept[i].p) {
+        g_kept[i].p = address;
+        g_kept[i].size = size;
+        address = NULL;
+        break;
+      }
+    }
+  }
+  pthread_mutex_unlock(&g_keepLock);
+  free(address);
+}
+
+static ISzAlloc g_encAlloc = {keptAlloc, keptFree};
+
+void LzmaReleaseCache(void)
+{
+  int i;
+  pthread_mutex_lock(&g_keepLock);
+  for (i = 0; i < kKeep; ++i) {
+    free(g_kept[i].p);
+    g_kept[i].p = NULL;
+  }
+  pthread_mutex_unlock(&g_keepLock);
+}
+
 int LzmaCompress(unsigned char *dest, size_t *destLen, const unsigned char *src, size_t srcLen,
                  unsigned char *outProps, size_t *outPropsSize, int level, unsigned dictSize,
                  int lc, int lp, int pb, int fb, int numThreads)
@@ -34,7 +123,7 @@ int LzmaCompress(unsigned char *dest, size_t *destLen, const unsigned char *src,
   props.fb = fb;
   props.numThreads = numThreads;
   return LzmaEncode(dest, destLen, src, srcLen, &props, outProps, outPropsSize, 0, NULL,
-                    &g_alloc, &g_alloc);
+                    &g_encAlloc, &g_encAlloc);
 }
 
 int LzmaDecodeRaw(unsigned char *dest, size_t *destLen, const unsigned char *src, size_t *srcLen,

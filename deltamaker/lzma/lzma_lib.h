@@ -28,6 +28,10 @@ int LzmaCompress(unsigned char *dest, size_t *destLen, const unsigned char *src,
                  unsigned char *outProps, size_t *outPropsSize, /* *outPropsSize must be = 5 */
                  int level, unsigned dictSize, int lc, int lp, int pb, int fb, int numThreads);
 
+/* Frees the encoder tables that LzmaCompress keeps for its next call (about 870 KiB). Call it
+   when a run of compressions is over. */
+void LzmaReleaseCache(void);
+
 /* Decoder status after LzmaDecodeRaw, mirroring the SDK's ELzmaStatus. */
 enum {
   LZMA_RAW_STATUS_NOT_SPECIFIED = 0,
