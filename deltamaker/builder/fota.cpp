@@ -19,7 +19,6 @@
 #include <cstring>
 #include <fcntl.h>
 #ifdef __GLIBC__
-#include <malloc.h>
 #endif
 #include <sys/stat.h>
 #include <string>
@@ -72,18 +71,6 @@ size_t g_dataLen = 0;
 
 bool hasPath(const char *p) { return p && p[0] != '\0'; }
 const char *orNull(const char *p) { return hasPath(p) ? p : nullptr; }
-
-// glibc raises its mmap threshold each time a large mapped buffer is freed (up to 32 MiB), after
-// which the multi-megabyte buffers of a build come from the heap and stay resident once freed:
-// every stage's peak then stacks on the stages before it. Fixing the threshold at glibc's own
-// starting value keeps large buffers mapped, so freeing one gives it back at once.
-void keepLargeBuffersMapped()
-{
-#ifdef __GLIBC__
-    static const bool done = ::mallopt(M_MMAP_THRESHOLD, 128 * 1024) != 0;
-    (void)done;
-#endif
-}
 
 bool resetAreas()
 {
@@ -767,7 +754,6 @@ void fota_set_log_sink(FotaLogSink sink) { g_sink = std::move(sink); }
 
 int fota_make_package(PackRequest request)
 {
-    keepLargeBuffersMapped();
     // Every way out of a build leaves no compression tables behind.
     struct ReleaseLzma {
         ~ReleaseLzma() { LzmaReleaseCache(); }

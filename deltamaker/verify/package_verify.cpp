@@ -176,11 +176,17 @@ bool lzma_decode_exact(const uint8_t *src, size_t srcLen, size_t size, std::vect
 
 bool read_file_bytes(const std::string &path, std::vector<uint8_t> &out)
 {
-    std::ifstream f(path, std::ios::binary);
+    std::ifstream f(path, std::ios::binary | std::ios::ate);
     if (!f)
         return false;
-    out.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    return !f.bad();
+    const std::streamoff size = f.tellg();
+    if (size < 0 || !f.seekg(0))
+        return false;
+    // One read of the size found; a file that changed meanwhile reads short and fails.
+    out.resize(static_cast<size_t>(size));
+    if (size > 0 && !f.read(reinterpret_cast<char *>(out.data()), size))
+        return false;
+    return f.peek() == std::char_traits<char>::eof();
 }
 
 } // namespace Internal
