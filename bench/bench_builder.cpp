@@ -76,6 +76,22 @@ void setPath(char (&field)[256], const std::string &dir, const char *name)
         std::snprintf(field, sizeof field, "%s/%s", dir.c_str(), name);
 }
 
+// Builds the request once per iteration and reports the package size.
+void runBuild(benchmark::State &state, PackRequest &req, const Method &m, const std::string &out)
+{
+    req.method = m.method;
+    req.output_path = out.c_str();
+    for (auto _ : state) {
+        if (fota_make_package(req) != 0) {
+            state.SkipWithError("build failed");
+            return;
+        }
+    }
+    struct stat st;
+    state.counters["package_bytes"] = ::stat(out.c_str(), &st) == 0 ? double(st.st_size) : -1.0;
+    state.SetLabel(m.name);
+}
+
 void BM_BuildPackage(benchmark::State &state)
 {
     const Method &m = kMethods[state.range(0)];
@@ -89,17 +105,7 @@ void BM_BuildPackage(benchmark::State &state)
     setPath(req.new_path, dir, m.newImage);
     setPath(req.nv1_path, dir, m.nv1);
     setPath(req.nv2_path, dir, m.nv2);
-    req.method = m.method;
-    req.output_path = out.c_str();
-    for (auto _ : state) {
-        if (fota_make_package(req) != 0) {
-            state.SkipWithError("build failed");
-            return;
-        }
-    }
-    struct stat st;
-    state.counters["package_bytes"] = ::stat(out.c_str(), &st) == 0 ? double(st.st_size) : -1.0;
-    state.SetLabel(m.name);
+    runBuild(state, req, m, out);
 }
 
 BENCHMARK(BM_BuildPackage)->DenseRange(0, 6)->Unit(benchmark::kMillisecond);
@@ -180,17 +186,7 @@ void BM_BuildGenerated(benchmark::State &state)
     setPath(req.boot_path, dir, m.boot);
     setPath(req.old_path, dir, m.oldImage);
     setPath(req.new_path, dir, m.newImage);
-    req.method = m.method;
-    req.output_path = out.c_str();
-    for (auto _ : state) {
-        if (fota_make_package(req) != 0) {
-            state.SkipWithError("build failed");
-            return;
-        }
-    }
-    struct stat st;
-    state.counters["package_bytes"] = ::stat(out.c_str(), &st) == 0 ? double(st.st_size) : -1.0;
-    state.SetLabel(m.name);
+    runBuild(state, req, m, out);
 }
 
 // Method 2 carries both images whole in a 4 MiB data area, so it is measured on 1 MiB only.
