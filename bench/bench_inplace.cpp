@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <map>
+#include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -97,6 +98,36 @@ void BM_InplaceApply(benchmark::State &state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(pair.newImage.size()));
 }
 BENCHMARK(BM_InplaceApply)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond);
+
+// The worst shape for the resolver: 32-byte pieces all copied from one 4 KB old region, with
+// 32 literal bytes between them, form a single group of size / 64 nodes that is split again on
+// every retirement.
+void BM_InplaceManyPieces(benchmark::State &state)
+{
+    const size_t size = static_cast<size_t>(state.range(0));
+    std::mt19937 rng(5);
+    Bytes oldImage(size), newImage;
+    for (auto &b : oldImage)
+        b = uint8_t(rng());
+    while (newImage.size() + 64 < size) {
+        const size_t at = size / 2 + rng() % 4000;
+        newImage.insert(newImage.end(), oldImage.begin() + long(at), oldImage.begin() + long(at) + 32);
+        for (int i = 0; i < 32; ++i)
+            newImage.push_back(uint8_t(rng()));
+    }
+    Bytes patch;
+    for (auto _ : state) {
+        QuietStdout quiet;
+        if (sw_bsdiff_new_mem(oldImage.data(), int64_t(oldImage.size()), newImage.data(),
+                              int64_t(newImage.size()), patch) != 0) {
+            state.SkipWithError("sw_bsdiff_new_mem failed");
+            break;
+        }
+    }
+    state.counters["patch_bytes"] = double(patch.size());
+}
+BENCHMARK(BM_InplaceManyPieces)->Arg(1 << 20)->Arg(2 << 20)->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 } // namespace
 

@@ -1,9 +1,9 @@
 // Conflict resolver of the in-place patch: plays the device's window-by-window rewrite forward
 // and relocates every old stretch that a later window still needs before it is overwritten.
 //
-// Every ordering rule below (pn order with new nodes before equal ones, group merging, member
-// order, the spare fit rule and search ranges, move flags) decides patch bytes: change none of
-// them without regenerating every reference patch.
+// Every ordering rule below (pn order with new nodes before equal ones, group merging, the
+// spare fit rule and search ranges, move flags) decides patch bytes: change none of them
+// without regenerating every reference patch.
 #include "deltamaker/patch/inplace.h"
 #include "deltamaker/patch/inplace_p.h"
 #include "deltamaker/patch/lzma_pack.h"
@@ -60,11 +60,19 @@ bool betterFit(int64_t best, int64_t cand, int64_t need)
     return (b < c && b <= 0) || (c < b && c >= 0);
 }
 
+// Sweep order of po nodes: by x, then by end.
+bool byPlace(const PoNode *a, const PoNode *b)
+{
+    return a->x != b->x ? a->x < b->x : a->end() < b->end();
+}
+
 // A leader and the po nodes that overlap it, directly or through each other. Its extent is
-// [leader.x, end); the leader has the smallest x.
+// [leader.x, end); the leader has the smallest x. Member order is never observable in a patch
+// (every reader sorts or takes a maximum); members are kept in sweep order so that a group
+// can be split again without sorting it.
 struct Group {
     PoNode *leader = nullptr;
-    std::vector<PoNode *> members; // len descending; a new member goes before equal ones
+    std::vector<PoNode *> members; // in byPlace order
     int64_t end = 0;
 
     explicit Group(PoNode *n) : leader(n), end(n->end()) {}
@@ -72,9 +80,7 @@ struct Group {
     int64_t extent() const { return end - leader->x; }
     void addMember(PoNode *n)
     {
-        auto at = std::partition_point(members.begin(), members.end(),
-                                       [n](const PoNode *m) { return m->len > n->len; });
-        members.insert(at, n);
+        members.insert(std::upper_bound(members.begin(), members.end(), n, byPlace), n);
         end = std::max(end, n->end());
     }
     bool holds(const PoNode *n) const
@@ -185,11 +191,11 @@ public:
     // Member order inside a group and which of equal-x nodes leads are never observable in a
     // patch: only a group's x, extent and node set are. A component that would touch an
     // existing group's extent falls back to the group insert.
-    void insertAll(std::vector<PoNode *> &nodes)
+    // `nodes` may already be in byPlace order (`sorted`), which saves the sort.
+    void insertAll(std::vector<PoNode *> &nodes, bool sorted = false)
     {
-        std::sort(nodes.begin(), nodes.end(), [](const PoNode *a, const PoNode *b) {
-            return a->x != b->x ? a->x < b->x : a->end() < b->end();
-        });
+        if (!sorted)
+            std::sort(nodes.begin(), nodes.end(), byPlace);
         size_t i = 0;
         while (i < nodes.size()) {
             size_t j = i + 1;
@@ -205,8 +211,6 @@ public:
             } else {
                 auto g = std::make_unique<Group>(nodes[i]);
                 g->members.assign(nodes.begin() + long(i) + 1, nodes.begin() + long(j));
-                std::stable_sort(g->members.begin(), g->members.end(),
-                                 [](const PoNode *a, const PoNode *b) { return a->len > b->len; });
                 g->end = end;
                 put(std::move(g));
             }
@@ -402,14 +406,16 @@ bool Resolver::removeOutOld(PoNode *o)
         return false;
     }
     GroupPtr g = po_.take(it);
+    // The members are in sweep order already: removing o and placing the leader keeps it, so a
+    // removal costs one pass over its group instead of a sort.
     std::vector<PoNode *> rest;
     rest.reserve(g->members.size() + 1);
     for (PoNode *m : g->members)
         if (m != o)
             rest.push_back(m);
     if (g->leader != o)
-        rest.push_back(g->leader);
-    po_.insertAll(rest);
+        rest.insert(std::upper_bound(rest.begin(), rest.end(), g->leader, byPlace), g->leader);
+    po_.insertAll(rest, true);
     return true;
 }
 
