@@ -12,14 +12,12 @@
 #include "deltamaker/verify/package_verify.h"
 
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <fcntl.h>
-#ifdef __GLIBC__
-#endif
 #include <sys/stat.h>
 #include <string>
 #include <unistd.h>

@@ -75,14 +75,10 @@ const int kMaxPathBytes = 255;
 const int kLowModeBits = 0x1f;
 const int kNoBootMode = 0x11;
 
-// Copies the path into a request field; false when it does not fit in 255 bytes.
-bool copyPath(char (&field)[256], const QByteArray &path)
+// Copies a path already checked against kMaxPathBytes into a zeroed request field.
+void copyPath(char (&field)[256], const QByteArray &path)
 {
-    if (path.size() > kMaxPathBytes)
-        return false;
-    std::memset(field, 0, sizeof field);
     std::memcpy(field, path.constData(), size_t(path.size()));
-    return true;
 }
 
 // The builder's messages end in a line end; a table row shows the text without it.
@@ -212,7 +208,6 @@ QWidget *MainWindow::buildActionGroup()
         button->setObjectName(QLatin1String(spec.objectName));
         QObject::connect(button, &QPushButton::clicked, this, [this, action] { runAction(action); });
         layout->addWidget(button);
-        m_buttons[action] = button;
     }
     return group;
 }
@@ -274,18 +269,16 @@ bool MainWindow::runAction(Action action)
     if (tools) {
         const QString name = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz"));
         const QString path = QStringLiteral("%1/%2.log").arg(tools->logDir(), name);
-        if (m_logFile->openLog(path))
-            m_lastLogFile = path;
-        else
+        if (!m_logFile->openLog(path))
             m_logFile.reset();
     }
 
-    log(3, format(QStringLiteral("process/start_process"), buttonText));
+    log(FOTA_LOG_INFO, format(QStringLiteral("process/start_process"), buttonText));
     const bool ok = build(action);
     if (ok)
-        log(3, format(QStringLiteral("process/process_success"), buttonText));
+        log(FOTA_LOG_INFO, format(QStringLiteral("process/process_success"), buttonText));
     else
-        log(1, format(QStringLiteral("process/process_fail"), buttonText));
+        log(FOTA_LOG_ERROR, format(QStringLiteral("process/process_fail"), buttonText));
 
     m_logFile.reset();
     m_building = false;
@@ -298,7 +291,7 @@ bool MainWindow::build(Action action)
     if (spec.usesConfig) {
         IConfigFile *config = tools ? tools->config(false) : nullptr;
         if (!config) {
-            log(1, format(QStringLiteral("process/config_missing"),
+            log(FOTA_LOG_ERROR, format(QStringLiteral("process/config_missing"),
                           tools ? tools->configFilePath() : QString()));
             return false;
         }
@@ -311,30 +304,29 @@ bool MainWindow::build(Action action)
         if (m_rows[row]->path().isEmpty())
             missing << rowLabel(row);
     if (!missing.isEmpty()) {
-        log(1, format(QStringLiteral("select/select_file"), missing.join(QLatin1Char(','))));
+        log(FOTA_LOG_ERROR, format(QStringLiteral("select/select_file"), missing.join(QLatin1Char(','))));
         return false;
     }
 
     // A longer path would be cut to a different file name; refuse it instead.
-    PackRequest request;
-    std::memset(&request, 0, sizeof request);
-    const QByteArray output = m_rows[OutputRow]->path().toLocal8Bit();
-    struct Field { Row row; char (*field)[256]; };
-    const Field fields[] = {{BootRow, &request.boot_path},   {PartitionRow, &request.partition_path},
-                            {OldRow, &request.old_path},     {NewRow, &request.new_path},
-                            {Nv1Row, &request.nv1_path},     {Nv2Row, &request.nv2_path}};
-    for (const Field &f : fields) {
-        if (!copyPath(*f.field, m_rows[f.row]->path().toLocal8Bit())) {
-            log(1, format(QStringLiteral("select/path_too_long"), rowLabel(f.row)));
+    QByteArray paths[RowCount];
+    for (int row = 0; row < RowCount; ++row) {
+        paths[row] = m_rows[row]->path().toLocal8Bit();
+        if (paths[row].size() > kMaxPathBytes) {
+            log(FOTA_LOG_ERROR, format(QStringLiteral("select/path_too_long"), rowLabel(Row(row))));
             return false;
         }
     }
-    if (output.size() > kMaxPathBytes) {
-        log(1, format(QStringLiteral("select/path_too_long"), rowLabel(OutputRow)));
-        return false;
-    }
+    PackRequest request;
+    std::memset(&request, 0, sizeof request);
+    copyPath(request.boot_path, paths[BootRow]);
+    copyPath(request.partition_path, paths[PartitionRow]);
+    copyPath(request.old_path, paths[OldRow]);
+    copyPath(request.new_path, paths[NewRow]);
+    copyPath(request.nv1_path, paths[Nv1Row]);
+    copyPath(request.nv2_path, paths[Nv2Row]);
     request.method = spec.method;
-    request.output_path = output.constData();
+    request.output_path = paths[OutputRow].constData();
     return fota_make_package(request) == 0;
 }
 

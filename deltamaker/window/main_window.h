@@ -10,7 +10,6 @@
 
 #include <memory>
 
-class SysButton;
 class SysFileSelect;
 class SysLogFile;
 class SysTable;
@@ -36,12 +35,6 @@ public:
     // The button's handler: true when the package was built and verified.
     bool runAction(Action action);
 
-    SysFileSelect *row(Row row) const { return m_rows[row]; }
-    SysButton *button(Action action) const { return m_buttons[action]; }
-    SysTable *processLog() const { return m_log; }
-    // The log file of the latest build; empty before the first.
-    QString lastLogFile() const { return m_lastLogFile; }
-
 private:
     QString text(const QString &key) const;
     QString format(const QString &key, const QString &argument) const;
@@ -58,10 +51,8 @@ private:
     void log(int level, const QString &message);
 
     SysFileSelect *m_rows[RowCount] = {};    // children of the group boxes
-    SysButton *m_buttons[ActionCount] = {};  // children of the action group
     SysTable *m_log = nullptr;               // child of the log group
     std::unique_ptr<SysLogFile> m_logFile;   // open while a build runs
-    QString m_lastLogFile;
     bool m_building = false;
 };
 
