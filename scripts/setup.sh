@@ -41,6 +41,11 @@ tessel_build() {
   shift
   local generator=()
   command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)
+  # A compiler cache, where the developer has one, makes rebuilds in fresh checkouts cheap.
+  if command -v ccache >/dev/null 2>&1; then
+    export CMAKE_C_COMPILER_LAUNCHER="${CMAKE_C_COMPILER_LAUNCHER:-ccache}"
+    export CMAKE_CXX_COMPILER_LAUNCHER="${CMAKE_CXX_COMPILER_LAUNCHER:-ccache}"
+  fi
   if [ -f "$dir/CMakeCache.txt" ] && ! grep -q "CMAKE_HOME_DIRECTORY:INTERNAL=$TESSEL_ROOT\$" "$dir/CMakeCache.txt"; then
     rm -rf "$dir"   # a build folder copied from another checkout
   fi

@@ -37,6 +37,7 @@ constexpr int64_t kInplaceReserve = 40960;
 constexpr int64_t kWholeReserve = 8192;
 
 FotaLogSink g_sink;
+FotaProgressSink g_progress;
 Internal::PackageCheck g_packageCheck;
 bool g_boardReported = false;
 
@@ -746,7 +747,15 @@ void fota_log(int level, const char *fmt, ...)
 }
 
 void set_package_check(PackageCheck check) { g_packageCheck = std::move(check); }
+
+void fota_progress(const char *stage, int percent)
+{
+    if (g_progress)
+        g_progress(stage, percent);
+}
 } // namespace Internal
+
+void fota_set_progress_sink(FotaProgressSink sink) { g_progress = std::move(sink); }
 
 void fota_set_log_sink(FotaLogSink sink) { g_sink = std::move(sink); }
 

@@ -24,6 +24,13 @@ enum FotaLogLevel { FOTA_LOG_DEBUG = 0, FOTA_LOG_ERROR = 1, FOTA_LOG_WARN = 2, F
 using FotaLogSink = std::function<void(int level, const char *text)>;
 void fota_set_log_sink(FotaLogSink sink);
 
+// Receives the running build's stage (a short English name such as "reading inputs",
+// "block patches", "in-place patch", "compressing", "verifying") and the share of that stage
+// done, 0..100, or -1 where the stage cannot tell. Called on the building thread, so the
+// receiver hands it on to its own thread. Empty: progress is not reported.
+using FotaProgressSink = std::function<void(const char *stage, int percent)>;
+void fota_set_progress_sink(FotaProgressSink sink);
+
 // Builds the package named by request.output_path, reads it back and verifies it against the
 // inputs. 0 on success; -1 on failure, and a package written by the call is removed again.
 // Only one build may run at a time.

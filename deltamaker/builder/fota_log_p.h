@@ -17,4 +17,8 @@ void fota_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 
 using PackageCheck =
     std::function<std::vector<std::string>(const std::string &path, const PackageInputs &inputs)>;
 void set_package_check(PackageCheck check);
+
+// Hands the stage and its share done (0..100, -1 unknown) to the sink set by
+// fota_set_progress_sink.
+void fota_progress(const char *stage, int percent);
 } // namespace Internal
