@@ -167,7 +167,7 @@ QString conversionsOf(const QString &pattern)
 
 TEST(HostLanguageFiles, DefineEveryKeyInBothLanguages)
 {
-    ASSERT_EQ(sizeof(kHostKeys) / sizeof(kHostKeys[0]), 123u);
+    ASSERT_EQ(sizeof(kHostKeys) / sizeof(kHostKeys[0]), 134u);
     ScopedWorkDir wd;
     const QString src = TestPaths::sourceDir() + QStringLiteral("/runtime/lang/Tessel/");
     ASSERT_EQ(readBytes(src + QStringLiteral("index.config")), QByteArray("zh"));
