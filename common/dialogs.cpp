@@ -45,6 +45,11 @@ public:
     {
         return QFileDialog::getExistingDirectory(parent, caption, dir);
     }
+    QStringList openFileNames(QWidget *parent, const QString &caption, const QString &dir,
+                              const QString &filter) override
+    {
+        return QFileDialog::getOpenFileNames(parent, caption, dir, filter);
+    }
 };
 
 QtDialogPresenter g_qtPresenter;
@@ -60,6 +65,13 @@ QString vformat(const char *format, va_list args)
 }
 
 } // namespace
+
+QStringList IDialogPresenter::openFileNames(QWidget *parent, const QString &caption,
+                                            const QString &dir, const QString &filter)
+{
+    const QString one = openFileName(parent, caption, dir, filter);
+    return one.isEmpty() ? QStringList() : QStringList{one};
+}
 
 IDialogPresenter &dialogPresenter()
 {
@@ -141,4 +153,10 @@ QString saveFileDialog(QWidget *parent, const QString &caption, const QString &d
 QString directoryDialog(QWidget *parent, const QString &caption, const QString &dir)
 {
     return dialogPresenter().existingDirectory(parent, caption, dir);
+}
+
+QStringList openFilesDialog(QWidget *parent, const QString &caption, const QString &dir,
+                            const QString &filter)
+{
+    return dialogPresenter().openFileNames(parent, caption, dir, filter);
 }

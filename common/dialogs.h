@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -22,6 +23,10 @@ public:
                                  const QString &filter) = 0;
     virtual QString existingDirectory(QWidget *parent, const QString &caption,
                                       const QString &dir) = 0;
+    // Several existing files, in the order given; empty when cancelled. A presenter without
+    // its own offers the one-file dialog.
+    virtual QStringList openFileNames(QWidget *parent, const QString &caption, const QString &dir,
+                                      const QString &filter);
 };
 
 // The presenter in force: the one installed, or the Qt dialogs.
@@ -46,3 +51,5 @@ QString openFileDialog(QWidget *parent, const QString &caption, const QString &d
 QString saveFileDialog(QWidget *parent, const QString &caption, const QString &dir,
                        const QString &filter);
 QString directoryDialog(QWidget *parent, const QString &caption, const QString &dir);
+QStringList openFilesDialog(QWidget *parent, const QString &caption, const QString &dir,
+                            const QString &filter);

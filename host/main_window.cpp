@@ -5,6 +5,8 @@
 #include "common/platform/platform.h"
 #include "common/utils.h"
 #include "common/text_format.h"
+#include "host/packages/gen_pkg_window.h"
+#include "host/packages/import_pkg_window.h"
 #include "host/plugin_info.h"
 #include "host/settings/sys_xml_document.h"
 #include "widgetkit/sys_button.h"
@@ -122,6 +124,7 @@ void MainWindow::buildLeftPanel(QWidget *panelWidget)
     buttons->addWidget(m_languageButton);
     buttons->addWidget(m_generatorButton);
     layout->addLayout(buttons);
+    connectPackageButtons();
 
     connect(m_list, &QListWidget::itemClicked, this,
             [this](QListWidgetItem *item) { showPluginByName(item->whatsThis()); });
@@ -472,4 +475,10 @@ void MainWindow::restart()
     }
     if (m_relaunch)
         m_relaunch(m_args.toCommandLine());
+}
+
+void MainWindow::connectPackageButtons()
+{
+    connect(m_installButton, &QPushButton::clicked, this, [this] { ImportPkgWindow(this).exec(); });
+    connect(m_generatorButton, &QPushButton::clicked, this, [this] { GenPkgWindow(this).exec(); });
 }

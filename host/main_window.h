@@ -92,6 +92,8 @@ public:
 private:
     void buildLeftPanel(QWidget *panel);
     void buildRightPane(QWidget *pane);
+    // The package installer and generator dialogs, each run modally.
+    void connectPackageButtons();
     SysButton *iconButton(const QString &icon, const QString &tipKey);
     void onListContextMenu();
     // Puts the placeholder back in place of the shown plug-in window.

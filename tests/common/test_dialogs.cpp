@@ -42,3 +42,26 @@ TEST(FileDialogs, AnswersComeFromThePresenter)
     EXPECT_EQ(openFileDialog(nullptr, "Open", "", "*.bin"), ""); // cancelled
     EXPECT_EQ(rec.dialogFilters, QStringList({"*.csv", "*.bin"}));
 }
+
+TEST(FileDialogs, SeveralFilesComeFromThePresenterOrFallBackToOne)
+{
+    RecordingPresenter rec;
+    ScopedPresenter scope(&rec);
+    rec.fileListAnswers << QStringList{"/w/a", "/w/b"};
+    EXPECT_EQ(openFilesDialog(nullptr, "Add", "/w", ""), QStringList({"/w/a", "/w/b"}));
+    EXPECT_EQ(openFilesDialog(nullptr, "Add", "/w", ""), QStringList()); // cancelled
+    EXPECT_EQ(rec.dialogCaptions, QStringList({"Add", "Add"}));
+
+    // A presenter that knows only the one-file dialog.
+    struct OneFile : RecordingPresenter {
+        QStringList openFileNames(QWidget *p, const QString &c, const QString &d,
+                                  const QString &f) override
+        {
+            return IDialogPresenter::openFileNames(p, c, d, f);
+        }
+    } one;
+    ScopedPresenter inner(&one);
+    one.fileAnswers << "/w/only";
+    EXPECT_EQ(openFilesDialog(nullptr, "Add", "/w", "*.so"), QStringList{"/w/only"});
+    EXPECT_EQ(openFilesDialog(nullptr, "Add", "/w", "*.so"), QStringList());
+}

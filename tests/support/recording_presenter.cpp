@@ -41,12 +41,21 @@ QString RecordingPresenter::existingDirectory(QWidget *, const QString &caption,
     return nextAnswer(fileAnswers);
 }
 
+QStringList RecordingPresenter::openFileNames(QWidget *, const QString &caption, const QString &,
+                                             const QString &filter)
+{
+    dialogCaptions << own(caption);
+    dialogFilters << own(filter);
+    return fileListAnswers.isEmpty() ? QStringList() : fileListAnswers.takeFirst();
+}
+
 void RecordingPresenter::clear()
 {
     messages.clear();
     dialogCaptions.clear();
     dialogFilters.clear();
     fileAnswers.clear();
+    fileListAnswers.clear();
     questionAnswer = true;
 }
 

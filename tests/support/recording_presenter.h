@@ -20,6 +20,8 @@ public:
     QString openFileName(QWidget *, const QString &caption, const QString &, const QString &filter) override;
     QString saveFileName(QWidget *, const QString &caption, const QString &, const QString &filter) override;
     QString existingDirectory(QWidget *, const QString &caption, const QString &) override;
+    QStringList openFileNames(QWidget *, const QString &caption, const QString &,
+                              const QString &filter) override;
 
     void clear();
 
@@ -28,6 +30,7 @@ public:
     QStringList dialogFilters;      // their filters
     bool questionAnswer = true;     // answer to every question box
     QStringList fileAnswers;        // answers to file dialogs, taken in order; empty = cancel
+    QList<QStringList> fileListAnswers; // answers to multi-file dialogs, in order; none = cancel
 };
 
 // The presenter installed by the shared test main for the whole test program.

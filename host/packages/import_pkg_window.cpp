@@ -1,0 +1,133 @@
+#include "host/packages/import_pkg_window.h"
+
+#include "common/dialogs.h"
+#include "host/packages/package_installer.h"
+#include "host/packages/package_window_util_p.h"
+#include "host/plugin_info.h"
+#include "widgetkit/sys_button.h"
+#include "widgetkit/sys_file_select.h"
+#include "widgetkit/sys_layouts.h"
+#include "widgetkit/sys_splitter.h"
+#include "widgetkit/sys_table.h"
+
+#include <QDir>
+
+namespace {
+
+const char kErrorRow[] = "#fde2e2";
+
+// The main window's plug-in services, as the installer sees them.
+class MainWindowPlugins final : public Packages::IPluginHost
+{
+public:
+    explicit MainWindowPlugins(MainWindow *main) : m_main(main) {}
+    bool findPlugin(const QString &key, QString &name, QString &library) override
+    {
+        PluginInfo *info = m_main->plugin(key);
+        if (!info)
+            return false;
+        name = info->pluginName();
+        library = info->libraryPath();
+        return true;
+    }
+    // Keeps the plug-in's settings, logs, manuals and languages.
+    bool unloadPlugin(const QString &key) override { return m_main->unloadPlugin(key, false); }
+    void loadNewPlugins() override { m_main->loadPlugins(); }
+
+private:
+    MainWindow *m_main;
+};
+
+} // namespace
+
+ImportPkgWindow::ImportPkgWindow(MainWindow *main) : SysDialog(main), m_main(main)
+{
+    using Internal::packageGroup;
+    setWindowTitle(text("importPkg/title"));
+    resizeRatio(0.75, main);
+
+    auto *action = packageGroup(text("importPkg/action/title"));
+    auto *actionLayout = new SysHLayout(action);
+    m_file = new SysFileSelect(action, text("importPkg/action/openPlugin"), {QStringLiteral("*.plug")});
+    m_file->setThemeColor(QStringLiteral("#FFA500"));
+    m_file->setCaption(text("importPkg/action/openPlugin"));
+    m_install = new SysButton(action, text("importPkg/action/startInstall"));
+    m_install->setThemeColor(QStringLiteral("#32de84"));
+    m_clear = new SysButton(action, text("importPkg/action/clearLog"));
+    m_clear->setThemeColor(QStringLiteral("#DEB887"));
+    actionLayout->addWidget(m_file, 1);
+    actionLayout->addWidget(m_install);
+    actionLayout->addWidget(m_clear);
+
+    auto *logGroup = packageGroup(text("importPkg/procLog/title"));
+    auto *logLayout = new SysVLayout(logGroup);
+    m_log = new SysTable(logGroup, {text("importPkg/procLog/table/header/time"),
+                                    text("importPkg/procLog/table/header/level"),
+                                    text("importPkg/procLog/table/header/content")});
+    m_log->setEditable(false);
+    m_log->setColumnWidth(0, 180);
+    m_log->setColumnWidth(1, 80);
+    m_log->enableExportMenu(true);
+    logLayout->addWidget(m_log);
+
+    auto *splitter = new SysSplitter(this);
+    splitter->setHorizontal(false);
+    splitter->setOpaqueResize(true);
+    splitter->addWidget(action);
+    splitter->addWidget(logGroup);
+    splitter->setCollapsible(0, false);
+    splitter->setStretchFactor(0, 0);
+    splitter->setStretchFactor(1, 1);
+    auto *layout = new SysVLayout(this);
+    layout->addWidget(splitter);
+
+    connect(m_install, &QPushButton::clicked, this, &ImportPkgWindow::startInstall);
+    connect(m_clear, &QPushButton::clicked, this, &ImportPkgWindow::clearLog);
+}
+
+QString ImportPkgWindow::text(const char *key) const
+{
+    return Internal::hostText(m_main, key);
+}
+
+void ImportPkgWindow::log(int level, const QString &message)
+{
+    m_log->appendLogLine(level, message);
+    if (level == Packages::PackageMessage::Error)
+        m_log->setRowBackground(m_log->nextLogRow() - 1, QLatin1String(kErrorRow));
+}
+
+void ImportPkgWindow::startInstall()
+{
+    const QString path = m_file->path();
+    if (path.isEmpty())
+        return;
+    log(Packages::PackageMessage::Info,
+        formatPattern(text("importPkg/plugin/startInstallFmt"), {path}));
+    const QString title = m_install->text();
+    if (installPackage(path)) {
+        const QString done = text("importPkg/plugin/install/success");
+        log(Packages::PackageMessage::Info, done);
+        m_main->loadPlugins();
+        showInfoText(title, done);
+    } else {
+        const QString failed = text("importPkg/plugin/install/failed");
+        log(Packages::PackageMessage::Error, failed);
+        showErrorText(title, failed);
+    }
+}
+
+bool ImportPkgWindow::installPackage(const QString &packagePath)
+{
+    MainWindowPlugins plugins(m_main);
+    Packages::PackageInstaller installer(QDir::currentPath(), &plugins,
+                                         [this](const Packages::PackageMessage &message) {
+                                             log(message.level, Internal::messageText(m_main, message));
+                                         });
+    return installer.installPackage(packagePath);
+}
+
+void ImportPkgWindow::clearLog()
+{
+    m_log->clearContents();
+}
