@@ -11,6 +11,7 @@
 #include "widgetkit/sys_table.h"
 
 #include <QDir>
+#include <QFontMetrics>
 
 namespace {
 
@@ -65,8 +66,11 @@ ImportPkgWindow::ImportPkgWindow(MainWindow *main) : SysDialog(main), m_main(mai
                                     text("importPkg/procLog/table/header/level"),
                                     text("importPkg/procLog/table/header/content")});
     m_log->setEditable(false);
-    m_log->setColumnWidth(0, 180);
-    m_log->setColumnWidth(1, 80);
+    // At least 180 and 80 pixels, and wide enough for a whole time stamp and level.
+    m_log->ensurePolished();
+    const QFontMetrics metrics = m_log->fontMetrics();
+    m_log->setColumnWidth(0, qMax(180, metrics.horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) + 32));
+    m_log->setColumnWidth(1, qMax(80, metrics.horizontalAdvance(QStringLiteral("ERROR")) + 32));
     m_log->enableExportMenu(true);
     logLayout->addWidget(m_log);
 
@@ -93,6 +97,8 @@ QString ImportPkgWindow::text(const char *key) const
 void ImportPkgWindow::log(int level, const QString &message)
 {
     m_log->appendLogLine(level, message);
+    // Long paths are cut in the cell; the whole line is its tool tip.
+    m_log->ensureItem(m_log->nextLogRow() - 1, 2)->setToolTip(message);
     if (level == Packages::PackageMessage::Error)
         m_log->setRowBackground(m_log->nextLogRow() - 1, QLatin1String(kErrorRow));
 }

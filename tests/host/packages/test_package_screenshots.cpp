@@ -1,0 +1,81 @@
+// Pictures of the package installer after installing a sample package and of the generator
+// with a few files listed, for a look by eye (scripts/screenshots.sh runs every *Screenshot*
+// case with TESSEL_SCREENSHOT_DIR set; without it the case is skipped). The host's shipped
+// texts and the built Deltamaker plug-in are copied into a temporary working folder.
+#include "host/packages/gen_pkg_window.h"
+#include "host/packages/import_pkg_window.h"
+#include "host/packages/package_files.h"
+#include "tests/host/plugin_fixture.h"
+
+#include "widgetkit/sys_file_select.h"
+
+#include <QApplication>
+#include <QDirIterator>
+
+namespace {
+
+bool copyTree(const QString &from, const QString &to)
+{
+    QDirIterator it(from, QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + file.mid(from.size());
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file, target))
+            return false;
+    }
+    return true;
+}
+
+void settle()
+{
+    for (int i = 0; i < 10; ++i)
+        QApplication::processEvents();
+}
+
+} // namespace
+
+TEST(PackageScreenshot, DISABLED_InstallerAndGenerator)
+{
+    const QString out = QString::fromLocal8Bit(qgetenv("TESSEL_SCREENSHOT_DIR"));
+    if (out.isEmpty())
+        GTEST_SKIP() << "TESSEL_SCREENSHOT_DIR is not set";
+    ASSERT_TRUE(QDir().mkpath(out));
+    testPresenter().clear();
+
+    ScopedWorkDir wd;
+    const QString sources = TestPaths::sourceDir() + QStringLiteral("/runtime");
+    for (const char *folder : {"/lang", "/config", "/images"})
+        ASSERT_TRUE(copyTree(sources + QLatin1String(folder), wd.path() + QLatin1String(folder)));
+    ASSERT_TRUE(copyTree(TestPaths::runtimeDir() + QStringLiteral("/plugins"), wd.file("plugins")));
+    ASSERT_TRUE(writeBytes(wd.file("docs/Deltamaker.doc"), "manual"));
+
+    MainWindow host;
+    host.setRelaunch([](const std::string &) { return false; });
+    host.init(AppArgs());
+    host.show();
+    settle();
+
+    const QStringList files = {wd.file("plugins/Deltamaker/Deltamaker.so"),
+                               wd.file("lang/Deltamaker/zh.lang"), wd.file("lang/Deltamaker/en.lang"),
+                               wd.file("config/Deltamaker/index.config"), wd.file("docs/Deltamaker.doc")};
+    ASSERT_TRUE(Packages::writePackage(files, wd.file("Deltamaker.plug")));
+
+    {
+        ImportPkgWindow installer(&host);
+        installer.fileSelect()->setPath(wd.file("Deltamaker.plug"));
+        installer.show();
+        settle();
+        installer.startInstall();
+        settle();
+        EXPECT_TRUE(installer.grab().save(out + QStringLiteral("/package-installer.png")));
+    }
+    {
+        GenPkgWindow generator(&host);
+        generator.templateSelect()->setPath(wd.file("Deltamaker.tpl"));
+        generator.addFiles(files);
+        generator.show();
+        settle();
+        EXPECT_TRUE(generator.grab().save(out + QStringLiteral("/package-generator.png")));
+    }
+    testPresenter().clear();
+}
