@@ -85,6 +85,27 @@ bool writePackage(const QStringList &packList, const QString &packagePath, Packa
     return true;
 }
 
+bool readPackageFile(const QString &packagePath, QByteArray &bytes, PackageMessage *error)
+{
+    QFile file(packagePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = PackageMessage{PackageMessage::Error, QStringLiteral("importPkg/plugin/canNotOpen"), {}};
+        return false;
+    }
+    if (file.size() > kMaxPackageSize) {
+        fail(error, "importPkg/packageTooLargeFmt", packagePath);
+        return false;
+    }
+    bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError || bytes.size() != file.size()) {
+        if (error)
+            *error = PackageMessage{PackageMessage::Error, QStringLiteral("importPkg/plugin/canNotOpen"), {}};
+        return false;
+    }
+    return true;
+}
+
 bool loadTemplate(const QString &templatePath, QStringList &files)
 {
     SysXmlDocument doc;

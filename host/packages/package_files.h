@@ -17,6 +17,10 @@ namespace Packages {
 bool writePackage(const QStringList &packList, const QString &packagePath,
                   PackageMessage *error = nullptr);
 
+// Reads a whole package file of at most kMaxPackageSize bytes. False, with `error` (when
+// given) saying why, when it cannot be read or is too large.
+bool readPackageFile(const QString &packagePath, QByteArray &bytes, PackageMessage *error = nullptr);
+
 // Reads a template: a "ROOT" element whose children are all "FILE" elements, each naming a
 // plain path relative to the working folder in "VALUE". `files` gets the absolute paths in
 // order (empty for a ROOT without children). False, with `files` untouched, otherwise.

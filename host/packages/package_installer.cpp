@@ -1,5 +1,7 @@
 #include "host/packages/package_installer.h"
 
+#include "host/packages/package_files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -39,18 +41,11 @@ void PackageInstaller::log(int level, const char *key, const QVariant &arg)
 
 bool PackageInstaller::installPackage(const QString &packagePath)
 {
-    QFile file(packagePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        log(PackageMessage::Error, "importPkg/plugin/canNotOpen");
-        return false;
-    }
-    if (file.size() > kMaxPackageSize) {
-        log(PackageMessage::Error, "importPkg/packageTooLargeFmt", packagePath);
-        return false;
-    }
-    const QByteArray package = file.readAll();
-    if (file.error() != QFileDevice::NoError || package.size() != file.size()) {
-        log(PackageMessage::Error, "importPkg/plugin/canNotOpen");
+    QByteArray package;
+    PackageMessage error;
+    if (!readPackageFile(packagePath, package, &error)) {
+        if (m_log)
+            m_log(error);
         return false;
     }
     return installBytes(package);
