@@ -5,9 +5,9 @@
 #include "host/packages/package_window_util_p.h"
 #include "widgetkit/sys_button.h"
 #include "widgetkit/sys_file_select.h"
+#include "widgetkit/sys_group_box.h"
 #include "widgetkit/sys_layouts.h"
 #include "widgetkit/sys_menu.h"
-#include "widgetkit/sys_splitter.h"
 #include "widgetkit/sys_table.h"
 
 #include <QCursor>
@@ -16,26 +16,19 @@
 
 GenPkgWindow::GenPkgWindow(MainWindow *main) : SysDialog(main), m_main(main)
 {
-    using Internal::packageGroup;
     setWindowTitle(text("genPkg/title"));
     resizeRatio(0.75, main);
 
     m_groupTitle = text("genPkg/tempMgr/title");
-    auto *templates = packageGroup(m_groupTitle);
-    auto *templateLayout = new SysHLayout(templates);
-    m_template = new SysFileSelect(templates, text("genPkg/tempMgr/action/openTemp"),
-                                   {QStringLiteral("*.tpl")});
-    m_template->setThemeColor(QStringLiteral("#FFA500"));
-    m_template->setCaption(text("genPkg/tempMgr/action/openTemp"));
-    m_saveTemplate = new SysButton(templates, text("genPkg/tempMgr/action/genTemp"));
-    m_saveTemplate->setThemeColor(QStringLiteral("#FF69B4"));
-    m_pack = new SysButton(templates, text("genPkg/tempMgr/action/packPlugin"));
-    m_pack->setThemeColor(QStringLiteral("#20B2AA"));
-    templateLayout->addWidget(m_template, 1);
-    templateLayout->addWidget(m_saveTemplate);
-    templateLayout->addWidget(m_pack);
+    const Internal::SelectorRow row = Internal::selectorRow(
+        m_groupTitle, text("genPkg/tempMgr/action/openTemp"), QStringLiteral("*.tpl"),
+        text("genPkg/tempMgr/action/genTemp"), "#FF69B4", text("genPkg/tempMgr/action/packPlugin"),
+        "#20B2AA");
+    m_template = row.select;
+    m_saveTemplate = row.first;
+    m_pack = row.second;
 
-    auto *files = packageGroup(text("genPkg/fileList/title"));
+    auto *files = Internal::packageGroup(text("genPkg/fileList/title"));
     auto *filesLayout = new SysVLayout(files);
     auto *buttons = new SysHLayout;
     m_add = new SysButton(files, text("genPkg/fileList/addFile"));
@@ -52,16 +45,7 @@ GenPkgWindow::GenPkgWindow(MainWindow *main) : SysDialog(main), m_main(main)
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     filesLayout->addWidget(m_table);
 
-    auto *splitter = new SysSplitter(this);
-    splitter->setHorizontal(false);
-    splitter->setOpaqueResize(true);
-    splitter->addWidget(templates);
-    splitter->addWidget(files);
-    splitter->setCollapsible(0, false);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    auto *layout = new SysVLayout(this);
-    layout->addWidget(splitter);
+    Internal::layOutPackageDialog(this, row.group, files);
 
     connect(m_template, &SysFileSelect::selected, this, [this](const QString &path) { openTemplate(path); });
     connect(m_saveTemplate, &QPushButton::clicked, this, &GenPkgWindow::saveTemplateAs);

@@ -6,8 +6,8 @@
 #include "host/plugin_info.h"
 #include "widgetkit/sys_button.h"
 #include "widgetkit/sys_file_select.h"
+#include "widgetkit/sys_group_box.h"
 #include "widgetkit/sys_layouts.h"
-#include "widgetkit/sys_splitter.h"
 #include "widgetkit/sys_table.h"
 
 #include <QDir>
@@ -43,24 +43,17 @@ private:
 
 ImportPkgWindow::ImportPkgWindow(MainWindow *main) : SysDialog(main), m_main(main)
 {
-    using Internal::packageGroup;
     setWindowTitle(text("importPkg/title"));
     resizeRatio(0.75, main);
 
-    auto *action = packageGroup(text("importPkg/action/title"));
-    auto *actionLayout = new SysHLayout(action);
-    m_file = new SysFileSelect(action, text("importPkg/action/openPlugin"), {QStringLiteral("*.plug")});
-    m_file->setThemeColor(QStringLiteral("#FFA500"));
-    m_file->setCaption(text("importPkg/action/openPlugin"));
-    m_install = new SysButton(action, text("importPkg/action/startInstall"));
-    m_install->setThemeColor(QStringLiteral("#32de84"));
-    m_clear = new SysButton(action, text("importPkg/action/clearLog"));
-    m_clear->setThemeColor(QStringLiteral("#DEB887"));
-    actionLayout->addWidget(m_file, 1);
-    actionLayout->addWidget(m_install);
-    actionLayout->addWidget(m_clear);
+    const Internal::SelectorRow row = Internal::selectorRow(
+        text("importPkg/action/title"), text("importPkg/action/openPlugin"), QStringLiteral("*.plug"),
+        text("importPkg/action/startInstall"), "#32de84", text("importPkg/action/clearLog"), "#DEB887");
+    m_file = row.select;
+    m_install = row.first;
+    m_clear = row.second;
 
-    auto *logGroup = packageGroup(text("importPkg/procLog/title"));
+    auto *logGroup = Internal::packageGroup(text("importPkg/procLog/title"));
     auto *logLayout = new SysVLayout(logGroup);
     m_log = new SysTable(logGroup, {text("importPkg/procLog/table/header/time"),
                                     text("importPkg/procLog/table/header/level"),
@@ -74,16 +67,7 @@ ImportPkgWindow::ImportPkgWindow(MainWindow *main) : SysDialog(main), m_main(mai
     m_log->enableExportMenu(true);
     logLayout->addWidget(m_log);
 
-    auto *splitter = new SysSplitter(this);
-    splitter->setHorizontal(false);
-    splitter->setOpaqueResize(true);
-    splitter->addWidget(action);
-    splitter->addWidget(logGroup);
-    splitter->setCollapsible(0, false);
-    splitter->setStretchFactor(0, 0);
-    splitter->setStretchFactor(1, 1);
-    auto *layout = new SysVLayout(this);
-    layout->addWidget(splitter);
+    Internal::layOutPackageDialog(this, row.group, logGroup);
 
     connect(m_install, &QPushButton::clicked, this, &ImportPkgWindow::startInstall);
     connect(m_clear, &QPushButton::clicked, this, &ImportPkgWindow::clearLog);

@@ -1,11 +1,15 @@
-// What the two package dialogs share: texts of the host, group boxes and message formatting.
+// What the two package dialogs share: texts of the host, their groups and their layout.
 #pragma once
 
 #include "host/main_window.h"
 #include "host/packages/package_format.h"
 
 #include "common/text_format.h"
-#include "widgetkit/sys_group_box.h"
+
+class SysButton;
+class SysDialog;
+class SysFileSelect;
+class SysGroupBox;
 
 namespace Internal {
 
@@ -19,12 +23,22 @@ inline QString messageText(MainWindow *main, const Packages::PackageMessage &mes
     return formatPattern(main->tr_(message.key), message.args);
 }
 
-// A titled group in the dialogs' blue.
-inline SysGroupBox *packageGroup(const QString &title)
-{
-    auto *group = new SysGroupBox(nullptr, title);
-    group->setBorderColor(QStringLiteral("#409eff"));
-    return group;
-}
+// A titled group in the dialogs' blue (not yet parented).
+SysGroupBox *packageGroup(const QString &title);
+
+// The top row of both dialogs: a file selector for `filter` that takes the spare width, then two
+// buttons, each in its colour.
+struct SelectorRow {
+    SysGroupBox *group;
+    SysFileSelect *select;
+    SysButton *first;
+    SysButton *second;
+};
+SelectorRow selectorRow(const QString &title, const QString &selectText, const QString &filter,
+                        const QString &firstText, const char *firstColour,
+                        const QString &secondText, const char *secondColour);
+
+// The dialog's one child: a vertical splitter with `top` fixed and `bottom` taking the rest.
+void layOutPackageDialog(SysDialog *dialog, QWidget *top, QWidget *bottom);
 
 } // namespace Internal

@@ -3,7 +3,9 @@
 
 #include "common/utils.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -40,4 +42,24 @@ inline bool writeGbkXml(const QString &path, const QString &body)
 {
     const QString text = QStringLiteral("<?xml version = \"1.0\" encoding = \"GBK\"?>\n") + body;
     return writeBytes(path, QTextCodec::codecForName("GBK")->fromUnicode(text));
+}
+
+// Copies every file below `from` to the same place below `to`.
+inline bool copyTreeFiles(const QString &from, const QString &to)
+{
+    QDirIterator it(from, QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        const QString target = to + file.mid(from.size());
+        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file, target))
+            return false;
+    }
+    return true;
+}
+
+// Lets windows lay themselves out and paint before a picture is taken.
+inline void settleWindows()
+{
+    for (int i = 0; i < 10; ++i)
+        QApplication::processEvents();
 }

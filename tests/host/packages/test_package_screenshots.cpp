@@ -9,30 +9,6 @@
 
 #include "widgetkit/sys_file_select.h"
 
-#include <QApplication>
-#include <QDirIterator>
-
-namespace {
-
-bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + file.mid(from.size());
-        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file, target))
-            return false;
-    }
-    return true;
-}
-
-void settle()
-{
-    for (int i = 0; i < 10; ++i)
-        QApplication::processEvents();
-}
-
-} // namespace
 
 TEST(PackageScreenshot, DISABLED_InstallerAndGenerator)
 {
@@ -45,15 +21,15 @@ TEST(PackageScreenshot, DISABLED_InstallerAndGenerator)
     ScopedWorkDir wd;
     const QString sources = TestPaths::sourceDir() + QStringLiteral("/runtime");
     for (const char *folder : {"/lang", "/config", "/images"})
-        ASSERT_TRUE(copyTree(sources + QLatin1String(folder), wd.path() + QLatin1String(folder)));
-    ASSERT_TRUE(copyTree(TestPaths::runtimeDir() + QStringLiteral("/plugins"), wd.file("plugins")));
+        ASSERT_TRUE(copyTreeFiles(sources + QLatin1String(folder), wd.path() + QLatin1String(folder)));
+    ASSERT_TRUE(copyTreeFiles(TestPaths::runtimeDir() + QStringLiteral("/plugins"), wd.file("plugins")));
     ASSERT_TRUE(writeBytes(wd.file("docs/Deltamaker.doc"), "manual"));
 
     MainWindow host;
     host.setRelaunch([](const std::string &) { return false; });
     host.init(AppArgs());
     host.show();
-    settle();
+    settleWindows();
 
     const QStringList files = {wd.file("plugins/Deltamaker/Deltamaker.so"),
                                wd.file("lang/Deltamaker/zh.lang"), wd.file("lang/Deltamaker/en.lang"),
@@ -64,9 +40,9 @@ TEST(PackageScreenshot, DISABLED_InstallerAndGenerator)
         ImportPkgWindow installer(&host);
         installer.fileSelect()->setPath(wd.file("Deltamaker.plug"));
         installer.show();
-        settle();
+        settleWindows();
         installer.startInstall();
-        settle();
+        settleWindows();
         EXPECT_TRUE(installer.grab().save(out + QStringLiteral("/package-installer.png")));
     }
     {
@@ -74,7 +50,7 @@ TEST(PackageScreenshot, DISABLED_InstallerAndGenerator)
         generator.templateSelect()->setPath(wd.file("Deltamaker.tpl"));
         generator.addFiles(files);
         generator.show();
-        settle();
+        settleWindows();
         EXPECT_TRUE(generator.grab().save(out + QStringLiteral("/package-generator.png")));
     }
     testPresenter().clear();
