@@ -141,6 +141,8 @@ setting=config/Deltamaker/index.config
 printf '<!-- changed by the user -->\n' >> "$work/$setting"
 cp "$work/$setting" "$tmp/user-setting"
 printf 'user log\n' > "$work/logs/mine.log"
+mkdir -p "$work/plugins/Mine"
+printf 'installed by the user\n' > "$work/plugins/Mine/readme.txt"
 rm "$work/samples/README.txt"
 launch "$tmp/second"
 check "user's setting kept" cmp -s "$tmp/user-setting" "$work/$setting"
@@ -161,8 +163,10 @@ check "new file brought in" same_as_shipped docs/Deltamaker/new.txt
 check "file no longer shipped removed" [ ! -e "$work/$gone" ]
 check "removed file stays removed over an upgrade" [ ! -e "$work/samples/README.txt" ]
 check "log kept" grep -qx 'user log' "$work/logs/mine.log"
+check "user's plug-in files kept" grep -qx 'installed by the user' "$work/plugins/Mine/readme.txt"
 "$root/usr/bin/tessel" --restore "$setting" > /dev/null || fail "--restore"
 check "--restore puts the installed setting back" same_as_shipped "$setting"
+"$root/usr/bin/tessel" --restore config/none 2> /dev/null && fail "--restore of a file never installed"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures check(s) failed" >&2
