@@ -3,10 +3,13 @@
 #include "common/dialogs.h"
 #include "common/utils.h"
 #include "host/main_window.h"
+#include "host/plugin_info.h"
 #include "widgetkit/sys_app.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
+#include <cstdio>
 #include <memory>
 
 int runHost(const AppArgs &args, const std::string &mutexName)
@@ -20,6 +23,15 @@ int runHost(const AppArgs &args, const std::string &mutexName)
     MainWindow *window = MainWindow::instance();
     window->init(args);
     window->show();
+    // Unattended start, for checks of an installation: name the loaded plug-ins, then end
+    // after the first turn of the event loop.
+    if (qEnvironmentVariableIsSet("TESSEL_QUIT_AFTER_LOAD")) {
+        for (const auto &entry : window->plugins())
+            std::printf("loaded %s %s\n", qPrintable(entry.first),
+                        qPrintable(entry.second->libraryPath()));
+        std::fflush(stdout);
+        QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    }
     return QCoreApplication::exec();
 }
 

@@ -7,6 +7,7 @@ TESSEL_PACKAGES=(
   lzma-dev zlib1g-dev libssl-dev
   libgtest-dev libbenchmark-dev
   fonts-wqy-microhei
+  dpkg-dev lintian desktop-file-utils help2man
 )
 
 tessel_fail() {
