@@ -7,6 +7,7 @@ TESSEL_PACKAGES=(
   lzma-dev zlib1g-dev libssl-dev
   libgtest-dev libbenchmark-dev
   fonts-wqy-microhei
+  clang libclang-rt-14-dev
 )
 
 tessel_fail() {
@@ -35,7 +36,7 @@ tessel_install_missing() {
     || tessel_fail "apt-get install failed for: ${missing[*]}"
 }
 
-# tessel_build BUILD_DIR [extra cmake arguments...]
+# tessel_build BUILD_DIR [extra cmake arguments...]; TESSEL_BUILD_TARGET builds only that target.
 tessel_build() {
   local dir="$1"
   shift
@@ -54,5 +55,6 @@ tessel_build() {
   else
     cmake -S "$TESSEL_ROOT" -B "$dir" "$@" >/dev/null || tessel_fail "cmake configure failed"
   fi
-  cmake --build "$dir" -j "$(nproc)" || tessel_fail "build failed"
+  cmake --build "$dir" -j "$(nproc)" ${TESSEL_BUILD_TARGET:+--target "$TESSEL_BUILD_TARGET"} \
+    || tessel_fail "build failed"
 }
