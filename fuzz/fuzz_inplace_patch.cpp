@@ -14,10 +14,7 @@ void fuzzSeeds(FuzzSeeds &seeds)
         if (sw_bsdiff_new_mem(old.data(), int64_t(old.size()), image.data(),
                               int64_t(image.size()), patch) != 0)
             continue;
-        std::vector<uint8_t> seed;
-        FuzzSamples::appendLe32(seed, uint32_t(image.size()));
-        seed.insert(seed.end(), patch.begin(), patch.end());
-        seeds.push_back(seed);
+        seeds.push_back(FuzzSamples::withLe32(uint32_t(image.size()), patch.data(), patch.size()));
     }
 }
 

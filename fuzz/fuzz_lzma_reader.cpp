@@ -17,10 +17,7 @@ void fuzzSeeds(FuzzSeeds &seeds)
         size_t len = packed.size();
         if (lzma_pack(p.data(), p.size(), packed.data(), &len) != 0)
             continue;
-        std::vector<uint8_t> seed;
-        FuzzSamples::appendLe32(seed, uint32_t(p.size()));
-        seed.insert(seed.end(), packed.begin(), packed.begin() + len);
-        seeds.push_back(seed);
+        seeds.push_back(FuzzSamples::withLe32(uint32_t(p.size()), packed.data(), len));
     }
 }
 

@@ -53,10 +53,13 @@ uint32_t le32(const uint8_t *p)
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
 
-void appendLe32(std::vector<uint8_t> &out, uint32_t v)
+std::vector<uint8_t> withLe32(uint32_t v, const uint8_t *data, size_t size)
 {
+    std::vector<uint8_t> out;
     for (int i = 0; i < 4; ++i)
         out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    out.insert(out.end(), data, data + size);
+    return out;
 }
 
 bool writeBytes(const std::string &path, const std::vector<uint8_t> &bytes)

@@ -39,7 +39,8 @@ std::vector<uint8_t> newImage(int variant);
 
 // Little-endian helpers for the small headers the targets put in front of their inputs.
 uint32_t le32(const uint8_t *p);
-void appendLe32(std::vector<uint8_t> &out, uint32_t v);
+// `v` as 4 little-endian bytes, then `size` bytes of `data`.
+std::vector<uint8_t> withLe32(uint32_t v, const uint8_t *data, size_t size);
 bool writeBytes(const std::string &path, const std::vector<uint8_t> &bytes);
 bool readBytes(const std::string &path, std::vector<uint8_t> &out);
 
