@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 
 #include <cstdarg>
 #include <cstdio>
@@ -68,17 +69,26 @@ bool makePath(const QString &folder)
 
 bool writeFile(const QString &path, const std::function<QByteArray()> &content)
 {
-    makePath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile())
+        return false; // never replace a folder, a FIFO or a device
+    if (!makePath(info.absolutePath()))
+        return false;
+    // A temporary file beside the target, renamed over it only when every byte reached the
+    // disk: a failed write leaves the old file as it was.
+    // Unbuffered, so that a short write shows in write()'s count instead of being lost in a
+    // buffer flush.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return false;
     if (content) {
         const QByteArray bytes = content();
-        if (file.write(bytes) < bytes.size())
+        if (file.write(bytes) != bytes.size()) {
+            file.cancelWriting();
             return false;
+        }
     }
-    file.close();
-    return true;
+    return file.commit();
 }
 
 bool walkDir(const QString &folder, const WalkVisitor &visitor, bool recursive,

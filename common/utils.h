@@ -23,9 +23,10 @@ std::string currentDirectory();
 // Reads the whole file. False when it cannot be opened for reading.
 bool readFile(const QString &path, QByteArray &out);
 
-// Creates the file's folder, then creates or truncates the file and writes what `content`
-// returns (nothing when `content` is empty). False when the file cannot be opened or a
-// write comes up short.
+// Creates the file's folder, then replaces the file with what `content` returns (an empty file
+// when `content` is empty), through a temporary file renamed into place. False, with any old
+// file left as it was, when the path is not a regular file or a write, the flush or the rename
+// fails.
 bool writeFile(const QString &path, const std::function<QByteArray()> &content = {});
 
 // The folder and all missing parents exist afterwards.

@@ -8,6 +8,7 @@ TESSEL_PACKAGES=(
   libgtest-dev libbenchmark-dev
   fonts-wqy-microhei
   dpkg-dev lintian desktop-file-utils help2man
+  clang libclang-rt-14-dev
 )
 
 tessel_fail() {
@@ -36,7 +37,7 @@ tessel_install_missing() {
     || tessel_fail "apt-get install failed for: ${missing[*]}"
 }
 
-# tessel_build BUILD_DIR [extra cmake arguments...]
+# tessel_build BUILD_DIR [extra cmake arguments...]; TESSEL_BUILD_TARGET builds only that target.
 tessel_build() {
   local dir="$1"
   shift
@@ -55,5 +56,6 @@ tessel_build() {
   else
     cmake -S "$TESSEL_ROOT" -B "$dir" "$@" >/dev/null || tessel_fail "cmake configure failed"
   fi
-  cmake --build "$dir" -j "$(nproc)" || tessel_fail "build failed"
+  cmake --build "$dir" -j "$(nproc)" ${TESSEL_BUILD_TARGET:+--target "$TESSEL_BUILD_TARGET"} \
+    || tessel_fail "build failed"
 }

@@ -38,16 +38,32 @@ QDomElement langRoot(const SysXmlDocument &doc)
     return root;
 }
 
-// The index names the language as UTF-8 bytes up to the first NUL.
+// Longest index content taken for a language name (a file name is at most 255 bytes).
+constexpr qint64 kMaxIndexSize = 255;
+
+// A language is named by a file base name: an index holding a path ("../x", "/etc/x") or
+// nothing but dots names no language, so nothing outside the context's folder is ever read.
+bool isLanguageName(const QString &name)
+{
+    return !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'))
+           && name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+// The index names the language as UTF-8 bytes up to the first NUL. An index that is not a
+// regular file, is too long to hold a name or holds a path reads as no name.
 QString readIndex(const QString &indexPath)
 {
+    const QFileInfo info(indexPath);
+    if (!info.isFile() || info.size() > kMaxIndexSize)
+        return QString();
     QByteArray bytes;
-    if (!readFile(indexPath, bytes))
+    if (!readFile(indexPath, bytes) || bytes.size() > kMaxIndexSize)
         return QString();
     const int nul = bytes.indexOf('\0');
     if (nul >= 0)
         bytes.truncate(nul);
-    return QString::fromUtf8(bytes);
+    const QString name = QString::fromUtf8(bytes);
+    return isLanguageName(name) ? name : QString();
 }
 } // namespace
 

@@ -41,7 +41,8 @@ public:
     // The key's text in the context's current language, or an empty string. The index is read
     // on every call; once a context's document is cached it answers whatever the index says.
     QString text(const QString &context, const QString &key);
-    // False when the context has no index; otherwise the index content (empty if unreadable).
+    // False when the context has no index; otherwise the index content (empty if unreadable or
+    // not a plain language name, such as a path).
     bool currentLang(const QString &context, QString &name) const;
     // Writes the index. With `reload`, also caches the named language's document (see .cpp).
     // False only when the index cannot be written.

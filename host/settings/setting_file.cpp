@@ -23,8 +23,12 @@ bool readParams(const QDomElement &e, TEST_NODE_DATA &d)
     return true;
 }
 
-bool readChildren(const QDomElement &parent, int kind, std::vector<SettingNode> &out)
+// `depth` is the parent's level below "Root"; a document built in memory is bounded by the
+// same limit as a loaded file, so the recursion stays shallow.
+bool readChildren(const QDomElement &parent, int kind, std::vector<SettingNode> &out, int depth)
 {
+    if (depth >= SysXmlDocument::kMaxDepth)
+        return false;
     for (QDomElement e = parent.firstChildElement(); !e.isNull(); e = e.nextSiblingElement()) {
         if (!e.hasAttribute(kName) || !e.hasAttribute(kParamName) || !e.hasAttribute(kDesc))
             return false;
@@ -36,7 +40,7 @@ bool readChildren(const QDomElement &parent, int kind, std::vector<SettingNode> 
             node.data.nodeType = NodeFolder;
             if (kind == KindFolderType && !readParams(e, node.data))
                 return false;
-            if (!readChildren(e, kind, node.children))
+            if (!readChildren(e, kind, node.children, depth + 1))
                 return false;
         } else if (e.tagName() == kNode) {
             node.data.nodeType = NodeItem;
@@ -86,7 +90,7 @@ bool readSettingDocument(const SysXmlDocument &doc, SettingTree &tree)
         return false;
     SettingTree loaded;
     loaded.kind = root.attribute(QStringLiteral("type")).toInt(nullptr, 10);
-    if (!readChildren(root, loaded.kind, loaded.nodes))
+    if (!readChildren(root, loaded.kind, loaded.nodes, 0))
         return false;
     tree = std::move(loaded);
     return true;

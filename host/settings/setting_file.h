@@ -16,8 +16,9 @@ struct SettingTree {
     std::vector<SettingNode> nodes; // children of "Root", in file order
 };
 
-// Loads a setting file, all or nothing: any missing mandatory attribute or unknown element
-// fails the whole load and leaves `tree` untouched.
+// Loads a setting file, all or nothing: any missing mandatory attribute or unknown element, or
+// folders nested deeper than SysXmlDocument::kMaxDepth, fail the whole load and leave `tree`
+// untouched.
 bool loadSettingFile(const QString &path, SettingTree &tree);
 // The same from a loaded document.
 bool readSettingDocument(const SysXmlDocument &doc, SettingTree &tree);

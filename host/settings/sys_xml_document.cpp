@@ -1,16 +1,57 @@
 #include "host/settings/sys_xml_document.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTextStream>
+#include <QXmlStreamReader>
+
+namespace {
+// True when the bytes are well-formed XML whose elements nest at most `limit` deep. The stream
+// reader keeps no stack of its own, so any depth is checked in bounded stack space.
+bool withinDepth(const QByteArray &content, int limit)
+{
+    QXmlStreamReader reader(content);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            if (++depth > limit)
+                return false;
+            break;
+        case QXmlStreamReader::EndElement:
+            --depth;
+            break;
+        default:
+            break;
+        }
+    }
+    return !reader.hasError();
+}
+} // namespace
 
 bool SysXmlDocument::load(const QString &file)
 {
+    const QFileInfo info(file);
+    // A folder, FIFO or device is no setting file (a FIFO would block the open for ever).
+    if (!info.isFile() || info.size() > kMaxFileSize)
+        return false;
     QFile f(file);
-    if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
+    // Raw bytes: text mode would drop every 0x0D byte, also those inside UTF-16 characters.
+    if (!f.open(QIODevice::ReadOnly))
         return false;
     const QByteArray content = f.readAll();
     f.close();
+    if (content.size() > kMaxFileSize || !setContent(content))
+        return false;
+    m_fileName = file;
+    return true;
+}
+
+bool SysXmlDocument::setContent(const QByteArray &content)
+{
+    if (!withinDepth(content, kMaxDepth))
+        return false;
     QDomDocument doc;
     // The raw bytes go to the parser so that it decodes them as the declaration says.
     if (!doc.setContent(content, false) || doc.isNull() || doc.documentElement().isNull())
@@ -28,7 +69,6 @@ bool SysXmlDocument::load(const QString &file)
         }
     }
     m_doc = doc;
-    m_fileName = file;
     return true;
 }
 

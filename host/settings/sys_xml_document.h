@@ -1,5 +1,5 @@
-// A DOM document plus the file it was loaded from. Files are read and written in text mode;
-// the character encoding is the one the document's "xml" declaration names.
+// A DOM document plus the file it was loaded from. Files are read as raw bytes and written in
+// text mode; the character encoding is the one the document's "xml" declaration names.
 #pragma once
 
 #include <QDomDocument>
@@ -8,9 +8,19 @@
 class SysXmlDocument
 {
 public:
-    // Reads and parses the whole file (no namespace processing). False when the file cannot be
-    // opened, does not parse or yields an empty document; the document is then left empty.
+    // Deepest element nesting a loaded file may have (the root is level 1). Language keys nest
+    // a handful of levels and setting trees a few dozen; the DOM parser, its writer and the
+    // readers on top recurse once per level, so deeper files are refused before parsing.
+    static constexpr int kMaxDepth = 64;
+    // Largest file load() reads; language, setting and template files are far smaller.
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+    // Reads and parses the whole file (no namespace processing). False when the file is not a
+    // regular file of at most kMaxFileSize bytes, nests deeper than kMaxDepth, does not parse or
+    // yields an empty document; the document is then left as it was.
     bool load(const QString &file);
+    // The same over bytes already read; the file name is left alone.
+    bool setContent(const QByteArray &content);
     // Writes the document with an indent of one blank, truncating the file. False only when
     // the file cannot be opened for writing.
     bool save(const QString &file) const;

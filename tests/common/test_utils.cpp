@@ -4,9 +4,14 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 TEST(FormatString, FormatsLikePrintf)
 {
@@ -64,6 +69,39 @@ TEST(Files, WriteCreatesFoldersAndReadReturnsTheBytes)
     EXPECT_FALSE(writeFile(tmp.path() + "/a")); // a folder cannot be opened as a file
     EXPECT_TRUE(makePath(tmp.path() + "/x/y/z"));
     EXPECT_TRUE(QDir(tmp.path() + "/x/y/z").exists());
+}
+
+// A write that cannot reach the disk (here: past the file size limit, as on a full disk) fails
+// and leaves the old file whole. The error shows only at the flush, after every write() took
+// its bytes into the buffer.
+TEST(Files, FailedWriteReportsFailureAndKeepsTheOldFile)
+{
+    QTemporaryDir tmp;
+    const QString path = tmp.path() + "/index.config";
+    ASSERT_TRUE(writeFile(path, [] { return QByteArray("zh"); }));
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    struct sigaction ignore {}, previous {};
+    ignore.sa_handler = SIG_IGN;
+    ASSERT_EQ(sigaction(SIGXFSZ, &ignore, &previous), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = writeFile(path, [] { return QByteArray(5000, 'x'); });
+    setrlimit(RLIMIT_FSIZE, &old);
+    sigaction(SIGXFSZ, &previous, nullptr);
+    EXPECT_FALSE(written);
+    QByteArray back;
+    ASSERT_TRUE(readFile(path, back));
+    EXPECT_EQ(back, QByteArray("zh"));
+    // No temporary file is left behind.
+    EXPECT_EQ(QDir(tmp.path()).entryList(QDir::Files), QStringList{"index.config"});
+
+    // A FIFO or a folder is never replaced.
+    const QString fifo = tmp.path() + "/fifo";
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(writeFile(fifo, [] { return QByteArray("x"); }));
+    EXPECT_TRUE(QFileInfo(fifo).exists() && !QFileInfo(fifo).isFile());
 }
 
 class WalkDir : public ::testing::Test

@@ -1,0 +1,48 @@
+// The device side of the block patch. Input: 2 bytes choosing how much of the fixed old block
+// the record names (little-endian, modulo 20481), then the patch.
+#include "deltamaker/builder/package_format.h"
+#include "deltamaker/verify/block_patch.h"
+#include "deltamaker/patch/bsdiff.h"
+#include "deltamaker/patch/sign_magnitude.h"
+#include "fuzz/fuzz_samples.h"
+#include "fuzz/fuzz_target.h"
+
+// Patches of new blocks against the whole old block and against a part of it.
+void fuzzSeeds(FuzzSeeds &seeds)
+{
+    const std::vector<uint8_t> &old = FuzzSamples::oldBlock();
+    for (int variant = 0; variant < 3; ++variant) {
+        for (size_t oldLen : {old.size(), old.size() / 3}) {
+            const std::vector<uint8_t> block = FuzzSamples::newBlock(variant);
+            std::vector<uint8_t> patch(kBlockPatchHeaderSize + 2 * block.size());
+            int64_t len = 0;
+            if (sw_bsdiff(old.data(), int64_t(oldLen), block.data(), int64_t(block.size()),
+                          patch.data(), &len) != 0)
+                continue;
+            std::vector<uint8_t> seed{uint8_t(oldLen), uint8_t(oldLen >> 8)};
+            seed.insert(seed.end(), patch.begin(), patch.begin() + len);
+            seeds.push_back(seed);
+        }
+    }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 2)
+        return 0;
+    // A record promises at most one 20 KiB block. Until the decoder is given that promise and
+    // refuses larger headers itself, such headers only make it decode (and allocate) what a
+    // small stream expands to, up to gigabytes: the input is passed over, not fuzzed.
+    const uint8_t *header = data + 2;
+    if (size >= 2 + 32 && (get_sm8(header + 24) > int64_t(kBlockSize) ||
+                           get_sm8(header + 8) > int64_t(24 * (kBlockSize + 1))))
+        return 0;
+    const std::vector<uint8_t> &old = FuzzSamples::oldBlock();
+    const size_t oldLen = (size_t(data[0]) | size_t(data[1]) << 8) % (kBlockSize + 1);
+    std::vector<uint8_t> out;
+    std::string error;
+    if (apply_block_patch(old.data(), oldLen, data + 2, size - 2, out, error) &&
+        out.size() > kBlockSize)
+        __builtin_trap(); // a block never grows past its record
+    return 0;
+}
