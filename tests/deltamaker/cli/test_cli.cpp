@@ -142,7 +142,8 @@ TEST_F(Cli, FailuresGiveExitCode1)
                               "zn3150/new.bin", "--output", "none.pkg"},
                              samples());
     EXPECT_EQ(b.code, 1);
-    EXPECT_TRUE(b.out.contains("[ERROR] ZN3150 has no package layout for method 4\n")) << b.out.toStdString();
+    EXPECT_TRUE(b.out.contains("[ERROR] ZN3150 images cannot be built with method 4: ZN3150 takes methods 1 and 3\n"))
+        << b.out.toStdString();
     EXPECT_FALSE(QFile::exists(samples() + "/none.pkg"));
 
     const CliRun m = deltamaker({"build", "--method", "1", "--partition", "klm4410/partition.bin", "--old",
