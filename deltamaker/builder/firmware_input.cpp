@@ -32,8 +32,16 @@ constexpr size_t kResumeOffset = 1024;
 constexpr size_t kValueBuffer = 128;
 constexpr int64_t kCrcChunk = 0x400000;
 
-// The table of the build running on this thread: builds on other threads never see it.
-thread_local std::vector<PartEntry> t_parts;
+// The table of the build running on this thread: builds on other threads never see it. Plain
+// data, so that the plug-in library can still be unloaded while the thread lives on.
+thread_local PartEntry t_parts[kPartTableMaxEntries];
+thread_local size_t t_partCount = 0;
+
+void storeParts(const std::vector<PartEntry> &parts)
+{
+    t_partCount = std::min(parts.size(), kPartTableMaxEntries);
+    std::copy(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(t_partCount), t_parts);
+}
 
 uint32_t readLe32(const uint8_t *p)
 {
@@ -92,7 +100,7 @@ uint32_t fota_crc32(uint32_t crc, const uint8_t *data, size_t len)
     return crc;
 }
 
-const std::vector<PartEntry> &part_table_entries() { return t_parts; }
+std::vector<PartEntry> part_table_entries() { return std::vector<PartEntry>(t_parts, t_parts + t_partCount); }
 
 namespace Internal {
 
@@ -273,7 +281,10 @@ bool version_of_image(int boardType, const uint8_t *data, size_t size, char *tex
 int part_table_parse(const uint8_t *table, size_t size, int boardType)
 {
     std::string error;
-    if (!Internal::parse_part_table(table, size, boardType, t_parts, error)) {
+    std::vector<PartEntry> parts;
+    const bool ok = Internal::parse_part_table(table, size, boardType, parts, error);
+    storeParts(parts);
+    if (!ok) {
         Internal::fota_log(kError, "%s", error.c_str());
         return -1;
     }
@@ -283,11 +294,12 @@ int part_table_parse(const uint8_t *table, size_t size, int boardType)
 
 int part_table_init(const char *path, int boardType)
 {
-    t_parts.clear();
+    std::vector<PartEntry> predefined;
     if (boardType == kBoardZN3150) {
-        addEntry(t_parts, "boot", 0, 0x6000);
-        addEntry(t_parts, "partition", 0x6000, 0x1000);
+        addEntry(predefined, "boot", 0, 0x6000);
+        addEntry(predefined, "partition", 0x6000, 0x1000);
     }
+    storeParts(predefined);
     struct stat st;
     if (::stat(path, &st) != 0) {
         Internal::fota_log(kError, "cannot stat %s\n", path);
@@ -325,7 +337,10 @@ int part_find(const char *name, uint32_t *addr, uint32_t *size)
         Internal::fota_log(kError, "Need Part Name Find In Partition\n");
         return -1;
     }
-    const PartEntry *e = findEntry(t_parts, name);
+    const PartEntry *e = nullptr;
+    for (size_t i = 0; i < t_partCount && !e; ++i)
+        if (nameEquals(t_parts[i].name, name))
+            e = &t_parts[i];
     if (!e) {
         if (addr && size)
             Internal::fota_log(kError, "Not Find The Part(%s)\n", name);

@@ -62,17 +62,20 @@ public:
     bool ensure()
     {
         if (!bytes_)
-            bytes_.reset(static_cast<uint8_t *>(std::malloc(kBuildAreaSize)));
+            bytes_ = static_cast<uint8_t *>(std::malloc(kBuildAreaSize));
         return bytes_ != nullptr;
     }
-    uint8_t *data() { return bytes_.get(); }
-    void release() { bytes_.reset(); }
+    uint8_t *data() { return bytes_; }
+    void release()
+    {
+        std::free(bytes_);
+        bytes_ = nullptr;
+    }
 
 private:
-    struct FreeDeleter {
-        void operator()(void *p) const { std::free(p); }
-    };
-    std::unique_ptr<uint8_t[], FreeDeleter> bytes_;
+    // Owned. A plain pointer, released by every build on its way out: a thread-local object
+    // with a destructor would pin the plug-in library in memory until its thread ends.
+    uint8_t *bytes_ = nullptr;
 };
 
 // The two build areas of the build running on this thread, released when it ends: no build
@@ -82,7 +85,7 @@ thread_local BuildArea g_data;
 thread_local size_t g_controlLen = 0;
 thread_local size_t g_dataLen = 0;
 // The last progress handed on, so that a stage reports each percent once.
-thread_local std::string t_progressStage;
+thread_local char t_progressStage[32];
 thread_local int t_progressPercent = -2;
 
 bool hasPath(const char *p) { return p && p[0] != '\0'; }
@@ -1245,9 +1248,10 @@ void set_package_check(PackageCheck check) { g_packageCheck = std::move(check); 
 
 void fota_progress(const char *stage, int percent)
 {
-    if (t_progressStage == stage && t_progressPercent == percent)
+    if (std::strncmp(t_progressStage, stage, sizeof t_progressStage) == 0 &&
+        t_progressPercent == percent)
         return;
-    t_progressStage = stage;
+    std::snprintf(t_progressStage, sizeof t_progressStage, "%s", stage);
     t_progressPercent = percent;
     FotaProgressSink sink;
     {
@@ -1280,7 +1284,7 @@ int fota_make_package(PackRequest request)
         {
             LzmaReleaseCache();
             releaseAreas();
-            t_progressStage.clear();
+            t_progressStage[0] = '\0';
             t_progressPercent = -2;
         }
     } release;
