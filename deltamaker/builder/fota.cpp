@@ -616,7 +616,11 @@ bool appendInplacePatch(const PackRequest &req)
         return false;
     }
     Internal::fota_progress("in-place patch", -1);
-    if (sw_bsdiff_new(req.old_path, req.new_path, scratch.path()) != 0) {
+    Internal::set_inplace_progress(
+        [](const char *stage, int percent) { Internal::fota_progress(stage, percent); });
+    const int made = sw_bsdiff_new(req.old_path, req.new_path, scratch.path());
+    Internal::set_inplace_progress(nullptr);
+    if (made != 0) {
         Internal::fota_log(kError, "in-place patch of %s failed\n", req.new_path);
         return false;
     }

@@ -475,15 +475,23 @@ TEST_F(BuilderSafety, ProgressNamesEveryStage)
     fota_set_progress_sink(nullptr);
     std::vector<std::string> stages;
     std::vector<int> blockPercents;
+    int resolving = -2;
     for (const auto &s : seen) {
         EXPECT_TRUE(s.second >= -1 && s.second <= 100) << s.first << " " << s.second;
         if (stages.empty() || stages.back() != s.first)
             stages.push_back(s.first);
         if (s.first == "block patches")
             blockPercents.push_back(s.second);
+        if (s.first == "in-place patch: resolving") {
+            EXPECT_GT(s.second, resolving) << "percent only grows";
+            resolving = s.second;
+        }
     }
     EXPECT_EQ(stages, (std::vector<std::string>{"reading inputs", "block patches", "writing", "verifying", "done",
-                                                "reading inputs", "in-place patch", "writing", "verifying", "done"}));
+                                                "reading inputs", "in-place patch", "in-place patch: sorting",
+                                                "in-place patch: matching", "in-place patch: resolving",
+                                                "in-place patch: compressing", "in-place patch: self-check",
+                                                "writing", "verifying", "done"}));
     EXPECT_EQ(blockPercents, (std::vector<int>{0, 25, 50, 75, 100}));
 }
 
