@@ -1153,12 +1153,9 @@ int makePackage(PackRequest request)
     // The window cuts paths to 255 bytes; make sure every field is terminated whatever the caller did.
     request.partition_path[255] = request.boot_path[255] = request.old_path[255] = '\0';
     request.new_path[255] = request.nv1_path[255] = request.nv2_path[255] = '\0';
-    if (!hasPath(request.partition_path) || !hasPath(request.new_path) || !request.output_path ||
+    if (!hasPath(request.partition_path) || !hasPath(request.new_path) ||
+        !hasPath(request.output_path) ||
         (request.method != 0 && request.method != 4 && !hasPath(request.old_path))) {
-        Internal::fota_log(kError, "please input firmware and patch bin\n");
-        return -1;
-    }
-    if (!hasPath(request.output_path)) {
         Internal::fota_log(kError, "please input firmware and patch bin\n");
         return -1;
     }

@@ -67,15 +67,11 @@ protected:
     // A compressible image with a ZN3150 trailer.
     std::vector<uint8_t> zImage(uint32_t seed, size_t size, const char *version)
     {
-        std::vector<uint8_t> img = noise(seed, size, 3);
-        Samples::stampZn3150(img, version);
-        return img;
+        return zn3150Image(seed, size, version);
     }
     std::vector<uint8_t> kImage(uint32_t seed, size_t size, const char *version, uint8_t code)
     {
-        std::vector<uint8_t> img = noise(seed, size, 3);
-        Samples::stampKlm4410(img, version, code);
-        return img;
+        return klm4410Image(seed, size, version, code);
     }
     std::string file(const std::string &name, const std::vector<uint8_t> &bytes)
     {
