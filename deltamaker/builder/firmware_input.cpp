@@ -9,6 +9,7 @@
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -31,7 +32,16 @@ constexpr size_t kResumeOffset = 1024;
 constexpr size_t kValueBuffer = 128;
 constexpr int64_t kCrcChunk = 0x400000;
 
-std::vector<PartEntry> g_parts;
+// The table of the build running on this thread: builds on other threads never see it. Plain
+// data, so that the plug-in library can still be unloaded while the thread lives on.
+thread_local PartEntry t_parts[kPartTableMaxEntries];
+thread_local size_t t_partCount = 0;
+
+void storeParts(const std::vector<PartEntry> &parts)
+{
+    t_partCount = std::min(parts.size(), kPartTableMaxEntries);
+    std::copy(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(t_partCount), t_parts);
+}
 
 uint32_t readLe32(const uint8_t *p)
 {
@@ -90,7 +100,7 @@ uint32_t fota_crc32(uint32_t crc, const uint8_t *data, size_t len)
     return crc;
 }
 
-const std::vector<PartEntry> &part_table_entries() { return g_parts; }
+std::vector<PartEntry> part_table_entries() { return std::vector<PartEntry>(t_parts, t_parts + t_partCount); }
 
 namespace Internal {
 
@@ -195,6 +205,31 @@ bool parse_part_table(const uint8_t *table, size_t size, int boardType,
     return true;
 }
 
+InputProblem input_file_problem(const char *path, std::string &why)
+{
+    struct stat st;
+    if (::stat(path, &st) != 0) {
+        why = std::strerror(errno);
+        return InputProblem::Unreadable;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = S_ISDIR(st.st_mode)                        ? "a folder"
+              : S_ISFIFO(st.st_mode)                     ? "a FIFO"
+              : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+              : S_ISSOCK(st.st_mode)                     ? "a socket"
+                                                         : "not a regular file";
+        return InputProblem::NotAFile;
+    }
+    const int fd = ::open(path, O_RDONLY | O_BINARY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        why = std::strerror(errno);
+        return InputProblem::Unreadable;
+    }
+    ::close(fd);
+    why.clear();
+    return InputProblem::None;
+}
+
 bool version_of_image(int boardType, const uint8_t *data, size_t size, char *text,
                       size_t capacity, std::string &error)
 {
@@ -246,7 +281,10 @@ bool version_of_image(int boardType, const uint8_t *data, size_t size, char *tex
 int part_table_parse(const uint8_t *table, size_t size, int boardType)
 {
     std::string error;
-    if (!Internal::parse_part_table(table, size, boardType, g_parts, error)) {
+    std::vector<PartEntry> parts;
+    const bool ok = Internal::parse_part_table(table, size, boardType, parts, error);
+    storeParts(parts);
+    if (!ok) {
         Internal::fota_log(kError, "%s", error.c_str());
         return -1;
     }
@@ -256,11 +294,12 @@ int part_table_parse(const uint8_t *table, size_t size, int boardType)
 
 int part_table_init(const char *path, int boardType)
 {
-    g_parts.clear();
+    std::vector<PartEntry> predefined;
     if (boardType == kBoardZN3150) {
-        addEntry(g_parts, "boot", 0, 0x6000);
-        addEntry(g_parts, "partition", 0x6000, 0x1000);
+        addEntry(predefined, "boot", 0, 0x6000);
+        addEntry(predefined, "partition", 0x6000, 0x1000);
     }
+    storeParts(predefined);
     struct stat st;
     if (::stat(path, &st) != 0) {
         Internal::fota_log(kError, "cannot stat %s\n", path);
@@ -271,7 +310,7 @@ int part_table_init(const char *path, int boardType)
                            static_cast<unsigned>(st.st_size));
         return -1;
     }
-    const int fd = ::open(path, O_RDONLY | O_BINARY);
+    const int fd = S_ISREG(st.st_mode) ? ::open(path, O_RDONLY | O_BINARY | O_NONBLOCK | O_CLOEXEC) : -1;
     if (fd < 0) {
         Internal::fota_log(kError, "cannot open %s\n", path);
         return -1;
@@ -298,7 +337,10 @@ int part_find(const char *name, uint32_t *addr, uint32_t *size)
         Internal::fota_log(kError, "Need Part Name Find In Partition\n");
         return -1;
     }
-    const PartEntry *e = findEntry(g_parts, name);
+    const PartEntry *e = nullptr;
+    for (size_t i = 0; i < t_partCount && !e; ++i)
+        if (nameEquals(t_parts[i].name, name))
+            e = &t_parts[i];
     if (!e) {
         if (addr && size)
             Internal::fota_log(kError, "Not Find The Part(%s)\n", name);
@@ -329,7 +371,14 @@ int64_t file_read(const char *path, int64_t offset, uint8_t *buffer, int64_t cap
                            static_cast<int>(offset));
         return -1;
     }
-    const int fd = ::open(path, O_RDONLY | O_BINARY);
+    // Non-blocking: a FIFO swapped in after the stat must not hang the build.
+    const int fd = ::open(path, O_RDONLY | O_BINARY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        ::close(fd);
+        Internal::fota_log(kError, "cannot open %s \n", path);
+        return -1;
+    }
     if (fd < 0) {
         Internal::fota_log(kError, "cannot open %s \n", path);
         return -1;
@@ -424,6 +473,11 @@ int image_version(const char *path, char *text, size_t capacity)
         const int64_t size = file_size(path);
         if (size < 0)
             return -1;
+        if (size < 24) {
+            Internal::fota_log(kError, "%s is %lld bytes, too short to carry a version (24 bytes)\n",
+                               path, static_cast<long long>(size));
+            return -1;
+        }
         bytes.resize(24);
         if (file_read(path, size - 24, bytes.data(), 24) != 24)
             return -1;

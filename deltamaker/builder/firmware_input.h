@@ -30,7 +30,7 @@ int part_table_parse(const uint8_t *table, size_t size, int boardType);
 // this is a silent presence test.
 int part_find(const char *name, uint32_t *addr, uint32_t *size);
 // The current entries, in the order they were added.
-const std::vector<PartEntry> &part_table_entries();
+std::vector<PartEntry> part_table_entries();
 
 // Size of the file in bytes, or -1 after "stat %s error \n".
 int64_t file_size(const char *path);

@@ -18,6 +18,11 @@ bool version_of_image(int boardType, const uint8_t *data, size_t size, char *tex
 // its OpenSSL 3 path (a digest fetch through the provider machinery on every call, which brings
 // about 2 MB of libcrypto into memory and dominates the peak of small builds).
 void block_sha256(const uint8_t *data, size_t size, uint8_t *out);
+// Why `path` cannot be read as an input file: empty when it is a regular file that opens for
+// reading. Checked with stat before anything opens it, so a FIFO or device is never opened
+// (opening a FIFO blocks) and a folder is never read.
+enum class InputProblem { None, Unreadable, NotAFile };
+InputProblem input_file_problem(const char *path, std::string &why);
 // printf into a std::string.
 std::string format_text(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 } // namespace Internal

@@ -12,16 +12,25 @@
 #include "deltamaker/verify/package_verify.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <mutex>
+#include <new>
+#include <random>
+#include <stdexcept>
 #include <string>
-#include <unistd.h>
+#include <utility>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef O_BINARY
 #define O_BINARY 0
@@ -36,10 +45,13 @@ constexpr int64_t kZBootReserve = 0x7000;
 constexpr int64_t kInplaceReserve = 40960;
 constexpr int64_t kWholeReserve = 8192;
 
+// The sinks are set from the window's thread and called from the building thread: both are
+// copied under the lock before use.
+std::mutex g_sinkLock;
 FotaLogSink g_sink;
 FotaProgressSink g_progress;
 Internal::PackageCheck g_packageCheck;
-bool g_boardReported = false;
+std::atomic<bool> g_boardReported{false};
 
 // A build area of kBuildAreaSize bytes. Only [0, length) is ever read, and every byte there is
 // written by the build (gaps with the 0xFF filler), so the area is allocated once and never
@@ -50,23 +62,31 @@ public:
     bool ensure()
     {
         if (!bytes_)
-            bytes_.reset(static_cast<uint8_t *>(std::malloc(kBuildAreaSize)));
+            bytes_ = static_cast<uint8_t *>(std::malloc(kBuildAreaSize));
         return bytes_ != nullptr;
     }
-    uint8_t *data() { return bytes_.get(); }
+    uint8_t *data() { return bytes_; }
+    void release()
+    {
+        std::free(bytes_);
+        bytes_ = nullptr;
+    }
 
 private:
-    struct FreeDeleter {
-        void operator()(void *p) const { std::free(p); }
-    };
-    std::unique_ptr<uint8_t[], FreeDeleter> bytes_;
+    // Owned. A plain pointer, released by every build on its way out: a thread-local object
+    // with a destructor would pin the plug-in library in memory until its thread ends.
+    uint8_t *bytes_ = nullptr;
 };
 
-// The two build areas, shared by the plug-in and reset by every build.
-BuildArea g_control;
-BuildArea g_data;
-size_t g_controlLen = 0;
-size_t g_dataLen = 0;
+// The two build areas of the build running on this thread, released when it ends: no build
+// state outlives its call or is seen by another thread.
+thread_local BuildArea g_control;
+thread_local BuildArea g_data;
+thread_local size_t g_controlLen = 0;
+thread_local size_t g_dataLen = 0;
+// The last progress handed on, so that a stage reports each percent once.
+thread_local char t_progressStage[32];
+thread_local int t_progressPercent = -2;
 
 bool hasPath(const char *p) { return p && p[0] != '\0'; }
 const char *orNull(const char *p) { return hasPath(p) ? p : nullptr; }
@@ -76,6 +96,32 @@ bool resetAreas()
     g_controlLen = 0;
     g_dataLen = 0;
     return g_control.ensure() && g_data.ensure();
+}
+
+void releaseAreas()
+{
+    g_control.release();
+    g_data.release();
+    g_controlLen = 0;
+    g_dataLen = 0;
+}
+
+// True when a file of `size` bytes written from the partition's start stays inside it (and
+// inside the 32-bit flash address space); otherwise says which file overruns which partition.
+bool fitsPartition(const char *path, int64_t size, const char *part, uint32_t addr,
+                   uint32_t partSize)
+{
+    if (size > static_cast<int64_t>(partSize)) {
+        Internal::fota_log(kError, "%s is 0x%llx bytes, larger than its partition %s of 0x%x bytes\n",
+                           path, static_cast<unsigned long long>(size), part, partSize);
+        return false;
+    }
+    if (static_cast<uint64_t>(addr) + partSize > 0x100000000ull) {
+        Internal::fota_log(kError, "partition %s at 0x%x with 0x%x bytes reaches past 4 GiB\n",
+                           part, addr, partSize);
+        return false;
+    }
+    return true;
 }
 
 // Reads a whole file. False after the readers' own message.
@@ -93,23 +139,25 @@ bool readWhole(const char *path, std::vector<uint8_t> &out)
 // Appends a file as is to the data area. Fails on overflow.
 bool appendFile(const char *path, size_t *sizeOut)
 {
-    std::vector<uint8_t> bytes;
-    if (!readWhole(path, bytes))
+    // The size from the file system first: a huge file is refused before it is read.
+    const int64_t size = file_size(path);
+    if (size < 0)
         return false;
-    if (bytes.size() > kBuildAreaSize - g_dataLen) {
-        Internal::fota_log(kError, "data area full: %s needs 0x%zx bytes, 0x%zx left\n", path,
-                           bytes.size(), kBuildAreaSize - g_dataLen);
+    if (static_cast<uint64_t>(size) > kBuildAreaSize - g_dataLen) {
+        Internal::fota_log(kError, "data area full: %s needs 0x%llx bytes, 0x%zx left\n", path,
+                           static_cast<unsigned long long>(size), kBuildAreaSize - g_dataLen);
         return false;
     }
-    if (!bytes.empty())
-        std::memcpy(g_data.data() + g_dataLen, bytes.data(), bytes.size());
-    g_dataLen += bytes.size();
-    *sizeOut = bytes.size();
+    if (size > 0 && file_read(path, 0, g_data.data() + g_dataLen, size) != size)
+        return false;
+    g_dataLen += static_cast<size_t>(size);
+    *sizeOut = static_cast<size_t>(size);
     return true;
 }
 
 // Makes the records of one partition (see the block layout): patched against the old block
-// while both have bytes left and useOld is set, compressed alone otherwise.
+// while both have bytes left and useOld is set, compressed alone otherwise. Every record lies
+// inside the partition: a file larger than it fails before any record is made.
 int runBlocks(const char *part, const char *oldPath, const char *newPath, bool useOld)
 {
     int64_t oldLeft = 0;
@@ -135,15 +183,20 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
     uint32_t partSize = 0;
     if (part_find(part, &partAddr, &partSize) != 0)
         return -1;
+    if (!fitsPartition(newPath, newLeft, part, partAddr, partSize))
+        return -1;
 
     std::vector<uint8_t> oldBlock(kBlockSize);
     std::vector<uint8_t> newBlock(kBlockSize);
     std::vector<uint8_t> out(kPatchBuffer);
+    const int64_t blocks = (newLeft + static_cast<int64_t>(kBlockSize) - 1) / kBlockSize;
+    int64_t done = 0;
     int64_t offset = 0;
     while (newLeft > 0) {
-        const bool withOld = oldLeft > 0;
+        Internal::fota_progress("block patches", static_cast<int>(done * 100 / blocks));
+        bool withOld = oldLeft > 0;
         const int64_t newLen = std::min<int64_t>(newLeft, kBlockSize);
-        const int64_t oldLen = withOld ? std::min<int64_t>(oldLeft, kBlockSize) : 0;
+        int64_t oldLen = withOld ? std::min<int64_t>(oldLeft, kBlockSize) : 0;
         if (file_read(newPath, offset, newBlock.data(), newLen) != newLen)
             return -1;
         if (withOld && file_read(oldPath, offset, oldBlock.data(), oldLen) != oldLen)
@@ -158,19 +211,26 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         std::strncpy(reinterpret_cast<char *>(rec + kRecName), part, kPartNameSize);
         size_t patchLen = 0;
         if (withOld) {
-            Internal::block_sha256(oldBlock.data(), static_cast<size_t>(oldLen),
-                                   rec + kRecOldHash);
             int64_t len = 0;
-            if (sw_bsdiff(oldBlock.data(), oldLen, newBlock.data(), newLen, out.data(), &len) !=
-                    0 ||
-                len < 0 || static_cast<size_t>(len) > out.size()) {
-                Internal::fota_log(kError, "block patch of %s at 0x%llx failed\n", part,
-                                   static_cast<unsigned long long>(offset));
-                return -1;
+            if (sw_bsdiff(oldBlock.data(), oldLen, newBlock.data(), newLen, out.data(), &len) ==
+                    0 &&
+                len >= 0 && static_cast<size_t>(len) <= kBlockSize) {
+                Internal::block_sha256(oldBlock.data(), static_cast<size_t>(oldLen),
+                                       rec + kRecOldHash);
+                patchLen = static_cast<size_t>(len);
+                rec[kRecType] = 1;
+            } else {
+                // A patch that cannot fit (a short last block has no room for its header):
+                // the block goes in compressed alone, which every device reads.
+                Internal::fota_log(kInfo,
+                                   "block of %s at 0x%llx: its patch does not fit, stored "
+                                   "compressed without the old block\n",
+                                   part, static_cast<unsigned long long>(offset));
+                withOld = false;
+                oldLen = 0;
             }
-            patchLen = static_cast<size_t>(len);
-            rec[kRecType] = 1;
-        } else {
+        }
+        if (!withOld) {
             patchLen = 2 * kBlockSize;
             if (lzma_pack(newBlock.data(), static_cast<size_t>(newLen), out.data(), &patchLen) !=
                 0) {
@@ -210,7 +270,9 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         offset += static_cast<int64_t>(kBlockSize);
         oldLeft = oldLeft > static_cast<int64_t>(kBlockSize) ? oldLeft - kBlockSize : 0;
         newLeft = newLeft > static_cast<int64_t>(kBlockSize) ? newLeft - kBlockSize : 0;
+        ++done;
     }
+    Internal::fota_progress("block patches", 100);
     return 0;
 }
 
@@ -223,36 +285,103 @@ void raiseOffsets(size_t headerSize)
     }
 }
 
-// Reads both version texts into header fields of `width` bytes and reports them.
-bool readVersions(const char *oldPath, const char *newPath, size_t width, uint8_t *srcField,
-                  uint8_t *tgtField)
-{
+// Version texts of the images, each at most its header field's width.
+struct Versions {
     char src[kKVersionSize + 1] = {};
     char tgt[kKVersionSize + 1] = {};
-    if (oldPath && image_version(oldPath, src, width + 1) != 0)
+};
+
+// Longest version text looked at: anything longer than a header field is refused anyway.
+constexpr size_t kVersionProbe = 64;
+
+// Compares two version texts piece by piece, runs of digits by their value: <0, 0 or >0.
+int compareVersions(const char *a, const char *b)
+{
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    while (*a && *b) {
+        if (digit(*a) && digit(*b)) {
+            while (*a == '0')
+                ++a;
+            while (*b == '0')
+                ++b;
+            const char *ea = a;
+            const char *eb = b;
+            while (digit(*ea))
+                ++ea;
+            while (digit(*eb))
+                ++eb;
+            if (ea - a != eb - b)
+                return ea - a < eb - b ? -1 : 1;
+            const int c = std::strncmp(a, b, static_cast<size_t>(ea - a));
+            if (c != 0)
+                return c;
+            a = ea;
+            b = eb;
+        } else {
+            if (*a != *b)
+                return static_cast<unsigned char>(*a) < static_cast<unsigned char>(*b) ? -1 : 1;
+            ++a;
+            ++b;
+        }
+    }
+    return (*a != 0) - (*b != 0);
+}
+
+// Reads one version text; a text longer than its header field is refused, not cut.
+bool readVersion(const char *path, size_t width, char *out)
+{
+    char text[kVersionProbe + 1] = {};
+    if (image_version(path, text, sizeof text) != 0)
         return false;
-    if (image_version(newPath, tgt, width + 1) != 0)
+    const size_t len = std::strlen(text);
+    if (len > width) {
+        Internal::fota_log(kError,
+                           "version %s of %s has %zu characters, more than the %zu its header "
+                           "field holds\n",
+                           text, path, len, width);
         return false;
-    std::memset(srcField, 0, width);
-    std::memset(tgtField, 0, width);
-    std::memcpy(srcField, src, std::strlen(src));
-    std::memcpy(tgtField, tgt, std::strlen(tgt));
-    const bool srcDefault = std::strcmp(src, "x.x.x") == 0;
-    const bool tgtDefault = std::strcmp(tgt, "x.x.x") == 0;
+    }
+    std::memcpy(out, text, len + 1);
+    return true;
+}
+
+// Reads both version texts for header fields of `width` bytes and reports them.
+bool readVersions(const char *oldPath, const char *newPath, size_t width, bool warnDowngrade,
+                  Versions &v)
+{
+    if (oldPath && !readVersion(oldPath, width, v.src))
+        return false;
+    if (!readVersion(newPath, width, v.tgt))
+        return false;
+    const bool srcDefault = std::strcmp(v.src, "x.x.x") == 0;
+    const bool tgtDefault = std::strcmp(v.tgt, "x.x.x") == 0;
     if (oldPath) {
         if (!srcDefault && !tgtDefault)
-            Internal::fota_log(kInfo, "source version %s target version %s\n", src, tgt);
+            Internal::fota_log(kInfo, "source version %s target version %s\n", v.src, v.tgt);
         else
             Internal::fota_log(kInfo, "Warning !!! Has default version source %s target %s\n",
-                               src, tgt);
+                               v.src, v.tgt);
+        if (warnDowngrade && !srcDefault && !tgtDefault && compareVersions(v.tgt, v.src) <= 0)
+            Internal::fota_log(FOTA_LOG_WARN,
+                               "target version %s is not newer than source version %s: the "
+                               "package does not upgrade the device\n",
+                               v.tgt, v.src);
     } else {
         if (!tgtDefault)
-            Internal::fota_log(kInfo, "target version %s\n", tgt);
+            Internal::fota_log(kInfo, "target version %s\n", v.tgt);
         else
             Internal::fota_log(kInfo, "Warning !!! Has default version %s better supply src file\n",
-                               tgt);
+                               v.tgt);
     }
     return true;
+}
+
+void putVersions(const Versions &v, size_t width, uint8_t *srcField, uint8_t *tgtField)
+{
+    std::memset(srcField, 0, width);
+    std::memset(tgtField, 0, width);
+    std::memcpy(srcField, v.src, std::strlen(v.src));
+    std::memcpy(tgtField, v.tgt, std::strlen(v.tgt));
 }
 
 struct WriteTexts {
@@ -262,10 +391,15 @@ struct WriteTexts {
 constexpr WriteTexts kWriteTexts = {"open(%s) error\n", "write(%s) error\n"};
 constexpr WriteTexts kAbWriteTexts = {"open %s failed\n", "write %s failed\n"};
 
+// The output path as the user gave it, for messages about the private file written instead.
+thread_local const char *t_shownOutput = nullptr;
+
 bool writeAll(int fd, const uint8_t *p, size_t n)
 {
     while (n > 0) {
         const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR)
+            continue;
         if (w <= 0)
             return false;
         p += w;
@@ -274,14 +408,16 @@ bool writeAll(int fd, const uint8_t *p, size_t n)
     return true;
 }
 
-// Writes header, control area and data area to a fresh file. On failure nothing is left.
+// Writes header, control area and data area into the build's private package file.
+// `size` receives the package size.
 bool writePackage(const char *path, const uint8_t *header, size_t headerSize, bool withControl,
-                  const WriteTexts &texts)
+                  const WriteTexts &texts, int64_t *size)
 {
-    ::remove(path);
-    const int fd = ::open(path, O_CREAT | O_RDWR | O_TRUNC | O_BINARY, 0600);
+    Internal::fota_progress("writing", -1);
+    const char *shown = t_shownOutput ? t_shownOutput : path;
+    const int fd = ::open(path, O_CREAT | O_WRONLY | O_TRUNC | O_BINARY | O_CLOEXEC, 0644);
     if (fd < 0) {
-        Internal::fota_log(kError, texts.open, path);
+        Internal::fota_log(kError, texts.open, shown);
         return false;
     }
     bool ok = writeAll(fd, header, headerSize);
@@ -292,10 +428,11 @@ bool writePackage(const char *path, const uint8_t *header, size_t headerSize, bo
     if (::close(fd) != 0)
         ok = false;
     if (!ok) {
-        Internal::fota_log(kError, texts.write, path);
-        ::remove(path);
+        Internal::fota_log(kError, texts.write, shown);
+        return false;
     }
-    return ok;
+    *size = static_cast<int64_t>(headerSize + (withControl ? g_controlLen : 0) + g_dataLen);
+    return true;
 }
 
 // CRC over header bytes 16.. and then the areas.
@@ -318,6 +455,7 @@ void fillMagic(uint8_t *header, int32_t methodByte)
 // Reads the package back and checks it against the request's inputs.
 bool verifyWritten(const PackRequest &req)
 {
+    Internal::fota_progress("verifying", -1);
     LzmaReleaseCache(); // compression is over; the read-back should not carry its tables
     PackageInputs in;
     in.partition = req.partition_path;
@@ -331,7 +469,6 @@ bool verifyWritten(const PackRequest &req)
         g_packageCheck ? g_packageCheck(req.output_path, in) : package_verify_file(req.output_path, in);
     if (!findings.empty()) {
         Internal::fota_log(kError, "package verification failed: %s\n", findings.front().c_str());
-        ::remove(req.output_path);
         return false;
     }
     Internal::fota_log(kInfo, "package verified\n");
@@ -350,9 +487,9 @@ int64_t packRound(int64_t size) { return (size + 4095) & ~int64_t(4095); }
 int64_t firmwareRound(int64_t size) { return (size + 4097) & ~int64_t(4095); }
 
 // Checks that package and firmware fit the partitions. `ota` names the second partition
-// (ZN3150) or is null (KLM4410).
-bool sizeCheck(const PackRequest &req, const char *bootPart, const char *masterPart,
-               const char *otaPart, int64_t reserve)
+// (ZN3150) or is null (KLM4410). A size that cannot be had fails the check.
+bool sizeCheck(const PackRequest &req, int64_t packageSize, const char *bootPart,
+               const char *masterPart, const char *otaPart, int64_t reserve)
 {
     const char *boot = orNull(req.boot_path);
     if (boot) {
@@ -380,14 +517,16 @@ bool sizeCheck(const PackRequest &req, const char *bootPart, const char *masterP
         return false;
     if (otaPart && part_find(otaPart, &addr, &ota) != 0)
         return false;
-    const int64_t newSize = sizeOrZero(req.new_path);
-    const int64_t oldSize = sizeOrZero(orNull(req.old_path));
+    const int64_t newSize = file_size(req.new_path);
+    const int64_t oldSize = hasPath(req.old_path) ? file_size(req.old_path) : 0;
+    if (newSize < 0 || oldSize < 0)
+        return false;
     if (newSize > static_cast<int64_t>(master)) {
         Internal::fota_log(kError, "master part 0x%x not enough, new file size:0x%x\n", master,
                            static_cast<unsigned>(newSize));
         return false;
     }
-    const int64_t pack = packRound(sizeOrZero(req.output_path));
+    const int64_t pack = packRound(packageSize);
     const int64_t fw = firmwareRound(std::max(oldSize, newSize));
     const int64_t room = static_cast<int64_t>(master) + static_cast<int64_t>(ota);
     const int64_t need = pack + fw + reserve;
@@ -415,36 +554,82 @@ bool sizeCheck(const PackRequest &req, const char *bootPart, const char *masterP
     return pass;
 }
 
-// After a package is on disk: verification, then the size check. Removes it on failure.
-int finish(const PackRequest &req, const char *bootPart, const char *masterPart,
-           const char *otaPart, int64_t reserve)
+// After the package is in its private file: the size check, then the read-back verification,
+// the last step before success.
+int finish(const PackRequest &req, int64_t packageSize, const char *bootPart,
+           const char *masterPart, const char *otaPart, int64_t reserve)
 {
-    if (!verifyWritten(req))
+    if (!sizeCheck(req, packageSize, bootPart, masterPart, otaPart, reserve))
         return -1;
-    if (!sizeCheck(req, bootPart, masterPart, otaPart, reserve)) {
-        ::remove(req.output_path);
-        return -1;
-    }
-    return 0;
+    return verifyWritten(req) ? 0 : -1;
 }
 
-// Makes the in-place patch at the output path and moves it into the data area.
+// A file of the build's own, created next to `near` (same folder, so that a rename into
+// place stays on one file system) and removed when the build ends unless kept.
+class BuildFile {
+public:
+    BuildFile() = default;
+    BuildFile(const BuildFile &) = delete;
+    BuildFile &operator=(const BuildFile &) = delete;
+    ~BuildFile()
+    {
+        if (!path_.empty() && !kept_)
+            ::unlink(path_.c_str());
+    }
+    // Creates the file exclusively with `mode` (less the umask). False with errno set.
+    bool create(const std::string &near, const char *tag, mode_t mode)
+    {
+        const size_t slash = near.rfind('/');
+        const std::string dir = slash == std::string::npos ? "" : near.substr(0, slash + 1);
+        const std::string base = slash == std::string::npos ? near : near.substr(slash + 1);
+        std::random_device random;
+        for (int attempt = 0; attempt < 64; ++attempt) {
+            char suffix[64];
+            std::snprintf(suffix, sizeof suffix, ".%08x%08x.%s", random(), random(), tag);
+            const std::string path = dir + "." + base + suffix;
+            const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, mode);
+            if (fd >= 0) {
+                ::close(fd);
+                path_ = path;
+                return true;
+            }
+            if (errno != EEXIST)
+                return false;
+        }
+        return false;
+    }
+    const char *path() const { return path_.c_str(); }
+    void keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
+
+// Makes the in-place patch in a private scratch file and moves it into the data area.
 bool appendInplacePatch(const PackRequest &req)
 {
-    ::remove(req.output_path);
-    if (sw_bsdiff_new(req.old_path, req.new_path, req.output_path) != 0) {
+    BuildFile scratch;
+    if (!scratch.create(req.output_path, "patch", 0600)) {
+        Internal::fota_log(kError, "cannot create a scratch file beside %s: %s\n",
+                           t_shownOutput ? t_shownOutput : req.output_path, std::strerror(errno));
+        return false;
+    }
+    Internal::fota_progress("in-place patch", -1);
+    Internal::set_inplace_progress(
+        [](const char *stage, int percent) { Internal::fota_progress(stage, percent); });
+    const int made = sw_bsdiff_new(req.old_path, req.new_path, scratch.path());
+    Internal::set_inplace_progress(nullptr);
+    if (made != 0) {
         Internal::fota_log(kError, "in-place patch of %s failed\n", req.new_path);
-        ::remove(req.output_path);
         return false;
     }
     Internal::releaseFreeMemory(); // the generator's buffers, before the package is checked
     size_t patchSize = 0;
-    const bool ok = appendFile(req.output_path, &patchSize);
-    ::remove(req.output_path);
-    return ok;
+    return appendFile(scratch.path(), &patchSize);
 }
 
-int buildZ1(const PackRequest &req)
+int buildZ1(const PackRequest &req, const Versions &v)
 {
     const char *old = orNull(req.old_path);
     if (hasPath(req.boot_path) && runBlocks("boot", nullptr, req.boot_path, false) != 0)
@@ -462,8 +647,7 @@ int buildZ1(const PackRequest &req)
     }
     uint8_t header[kZHeaderSize] = {};
     fillMagic(header, 1);
-    if (!readVersions(old, req.new_path, kZVersionSize, header + 32, header + 48))
-        return -1;
+    putVersions(v, kZVersionSize, header + 32, header + 48);
     fota_put32(header + 8, static_cast<uint32_t>(kZHeaderSize + g_controlLen + g_dataLen));
     fota_put32(header + 16, static_cast<uint32_t>(g_controlLen / kBlockRecordSize));
     fota_put32(header + 20, static_cast<uint32_t>(sizeOrZero(old)));
@@ -471,17 +655,17 @@ int buildZ1(const PackRequest &req)
     fota_put32(header + 28, old ? file_crc32_whole(old) : 0);
     raiseOffsets(kZHeaderSize);
     fota_put32(header + 12, packageCrc(header, kZHeaderSize, true, true));
-    if (!writePackage(req.output_path, header, kZHeaderSize, true, kWriteTexts))
+    int64_t size = 0;
+    if (!writePackage(req.output_path, header, kZHeaderSize, true, kWriteTexts, &size))
         return -1;
-    return finish(req, "boot", "cpu1", "data_ota", kZBootReserve);
+    return finish(req, size, "boot", "cpu1", "data_ota", kZBootReserve);
 }
 
-int buildZ3(const PackRequest &req)
+int buildZ3(const PackRequest &req, const Versions &v)
 {
     uint8_t header[kZHeaderSize] = {};
     fillMagic(header, 3);
-    if (!readVersions(req.old_path, req.new_path, kZVersionSize, header + 32, header + 48))
-        return -1;
+    putVersions(v, kZVersionSize, header + 32, header + 48);
     fota_put32(header + 20, static_cast<uint32_t>(sizeOrZero(req.old_path)));
     fota_put32(header + 24, static_cast<uint32_t>(sizeOrZero(req.new_path)));
     fota_put32(header + 28, file_crc32_whole(req.old_path));
@@ -489,12 +673,13 @@ int buildZ3(const PackRequest &req)
         return -1;
     fota_put32(header + 8, static_cast<uint32_t>(kZHeaderSize + g_dataLen));
     fota_put32(header + 12, packageCrc(header, kZHeaderSize, false, true));
-    if (!writePackage(req.output_path, header, kZHeaderSize, false, kWriteTexts))
+    int64_t size = 0;
+    if (!writePackage(req.output_path, header, kZHeaderSize, false, kWriteTexts, &size))
         return -1;
-    return finish(req, "boot", "cpu1", "data_ota", kInplaceReserve);
+    return finish(req, size, "boot", "cpu1", "data_ota", kInplaceReserve);
 }
 
-int buildKBlocks(const PackRequest &req)
+int buildKBlocks(const PackRequest &req, const Versions &v)
 {
     const char *old = orNull(req.old_path);
     if (hasPath(req.boot_path) && runBlocks("uboot", nullptr, req.boot_path, false) != 0)
@@ -508,8 +693,7 @@ int buildKBlocks(const PackRequest &req)
     }
     uint8_t header[kKHeaderSize] = {};
     fillMagic(header, fota_method_code(req.method));
-    if (!readVersions(old, req.new_path, kKVersionSize, header + 48, header + 80))
-        return -1;
+    putVersions(v, kKVersionSize, header + 48, header + 80);
     fota_put32(header + 8, static_cast<uint32_t>(kKHeaderSize + g_controlLen + g_dataLen));
     fota_put32(header + 16, static_cast<uint32_t>(g_controlLen / kBlockRecordSize));
     fota_put32(header + 20, static_cast<uint32_t>(sizeOrZero(old)));
@@ -518,20 +702,20 @@ int buildKBlocks(const PackRequest &req)
     fota_put32(header + 32, file_crc32_whole(req.new_path));
     raiseOffsets(kKHeaderSize);
     fota_put32(header + 12, packageCrc(header, kKHeaderSize, true, true));
-    if (!writePackage(req.output_path, header, kKHeaderSize, true, kWriteTexts))
+    int64_t size = 0;
+    if (!writePackage(req.output_path, header, kKHeaderSize, true, kWriteTexts, &size))
         return -1;
-    return finish(req, "uboot", "cpu", nullptr, kInplaceReserve);
+    return finish(req, size, "uboot", "cpu", nullptr, kInplaceReserve);
 }
 
-int buildKInplace(const PackRequest &req)
+int buildKInplace(const PackRequest &req, const Versions &v)
 {
     size_t bootSize = 0;
     if (hasPath(req.boot_path) && !appendFile(req.boot_path, &bootSize))
         return -1;
     uint8_t header[kKHeaderSize] = {};
     fillMagic(header, fota_method_code(req.method));
-    if (!readVersions(req.old_path, req.new_path, kKVersionSize, header + 48, header + 80))
-        return -1;
+    putVersions(v, kKVersionSize, header + 48, header + 80);
     fota_put32(header + 16, static_cast<uint32_t>(bootSize));
     fota_put32(header + 20, static_cast<uint32_t>(sizeOrZero(req.old_path)));
     fota_put32(header + 24, static_cast<uint32_t>(sizeOrZero(req.new_path)));
@@ -540,12 +724,13 @@ int buildKInplace(const PackRequest &req)
         return -1;
     fota_put32(header + 8, static_cast<uint32_t>(kKHeaderSize + g_dataLen));
     fota_put32(header + 12, packageCrc(header, kKHeaderSize, false, true));
-    if (!writePackage(req.output_path, header, kKHeaderSize, false, kWriteTexts))
+    int64_t size = 0;
+    if (!writePackage(req.output_path, header, kKHeaderSize, false, kWriteTexts, &size))
         return -1;
-    return finish(req, "uboot", "cpu", nullptr, kInplaceReserve);
+    return finish(req, size, "uboot", "cpu", nullptr, kInplaceReserve);
 }
 
-int buildKWhole(const PackRequest &req)
+int buildKWhole(const PackRequest &req, const Versions &v)
 {
     const char *old = orNull(req.old_path);
     size_t bootSize = 0;
@@ -553,14 +738,17 @@ int buildKWhole(const PackRequest &req)
         return -1;
     uint8_t header[kKHeaderSize] = {};
     fillMagic(header, fota_method_code(req.method));
-    if (!readVersions(old, req.new_path, kKVersionSize, header + 48, header + 80))
-        return -1;
+    putVersions(v, kKVersionSize, header + 48, header + 80);
     std::vector<uint8_t> image;
     if (!readWhole(req.new_path, image))
         return -1;
+    Internal::fota_progress("compressing", -1);
     size_t streamLen = kBuildAreaSize - g_dataLen;
     if (lzma_pack(image.data(), image.size(), g_data.data() + g_dataLen, &streamLen) != 0) {
-        Internal::fota_log(kError, "compression of %s failed\n", req.new_path);
+        Internal::fota_log(kError,
+                           "compression of %s failed: the compressed image does not fit in the "
+                           "0x%zx bytes left in the data area (data area full)\n",
+                           req.new_path, kBuildAreaSize - g_dataLen);
         return -1;
     }
     g_dataLen += streamLen;
@@ -570,9 +758,10 @@ int buildKWhole(const PackRequest &req)
     fota_put32(header + 24, static_cast<uint32_t>(image.size()));
     fota_put32(header + 28, old ? file_crc32_whole(old) : 0);
     fota_put32(header + 12, packageCrc(header, kKHeaderSize, false, true));
-    if (!writePackage(req.output_path, header, kKHeaderSize, false, kWriteTexts))
+    int64_t size = 0;
+    if (!writePackage(req.output_path, header, kKHeaderSize, false, kWriteTexts, &size))
         return -1;
-    return finish(req, "uboot", "cpu", nullptr, kWholeReserve);
+    return finish(req, size, "uboot", "cpu", nullptr, kWholeReserve);
 }
 
 bool appendNonEmpty(const char *path, size_t *size)
@@ -596,13 +785,11 @@ bool sizeCheckAB(const char *path)
     const uint32_t b = fota_get32(header + 24);
     uint32_t addr = 0;
     uint32_t size = 0;
-    if (boot > 0) {
-        if (part_find("uboot", &addr, &size) != 0)
-            return false;
-        if (boot > size) {
-            Internal::fota_log(kError, "boot size 0x%x too big\n", boot);
-            return false;
-        }
+    if (part_find("uboot", &addr, &size) != 0)
+        return false;
+    if (boot > size) {
+        Internal::fota_log(kError, "boot size 0x%x too big\n", boot);
+        return false;
     }
     if (a == 0 || b == 0) {
         Internal::fota_log(kError, "firmware size error %d with %d\n", static_cast<int>(a),
@@ -621,7 +808,7 @@ bool sizeCheckAB(const char *path)
     return true;
 }
 
-int buildAB(const PackRequest &req)
+int buildAB(const PackRequest &req, const Versions &v)
 {
     size_t bootSize = 0;
     size_t aSize = 0;
@@ -632,8 +819,7 @@ int buildAB(const PackRequest &req)
         return -1;
     uint8_t header[kKHeaderSize] = {};
     fillMagic(header, fota_method_code(req.method));
-    if (!readVersions(req.old_path, req.new_path, kKVersionSize, header + 48, header + 80))
-        return -1;
+    putVersions(v, kKVersionSize, header + 48, header + 80);
     const uint8_t *base = g_data.data();
     fota_put32(header + 8, static_cast<uint32_t>(kKHeaderSize + g_dataLen));
     fota_put32(header + 16, static_cast<uint32_t>(bootSize));
@@ -642,19 +828,16 @@ int buildAB(const PackRequest &req)
     fota_put32(header + 28, fota_crc32(0, base + bootSize, aSize));
     fota_put32(header + 32, fota_crc32(0, base + bootSize + aSize, bSize));
     fota_put32(header + 12, packageCrc(header, kKHeaderSize, false, false));
-    if (!writePackage(req.output_path, header, kKHeaderSize, false, kAbWriteTexts))
+    int64_t size = 0;
+    if (!writePackage(req.output_path, header, kKHeaderSize, false, kAbWriteTexts, &size))
         return -1;
-    if (!verifyWritten(req))
+    if (!sizeCheckAB(req.output_path))
         return -1;
-    if (!sizeCheckAB(req.output_path)) {
-        ::remove(req.output_path);
-        return -1;
-    }
-    return 0;
+    return verifyWritten(req) ? 0 : -1;
 }
 
 // True when `output` names the same existing file as one of the request's inputs: the build
-// removes and rewrites its output, which would destroy that input.
+// replaces its output, which would destroy that input.
 bool outputIsAnInput(const PackRequest &req)
 {
     struct stat out;
@@ -669,6 +852,217 @@ bool outputIsAnInput(const PackRequest &req)
     }
     return false;
 }
+
+// An output that exists must be a regular file: a folder, device or FIFO is never replaced.
+bool outputUsable(const char *output)
+{
+    struct stat st;
+    if (::stat(output, &st) != 0 || S_ISREG(st.st_mode))
+        return true;
+    std::string kind;
+    Internal::input_file_problem(output, kind);
+    Internal::fota_log(kError, "output %s exists and is %s, not a regular file: it is left alone\n",
+                       output, kind.c_str());
+    return false;
+}
+
+// Says plainly which input cannot be read and why, before any of them is opened. A path that
+// is not a regular file fails the build at once; `unreadable` is set for one that cannot be
+// opened (the steps after still report what they see, and the build then fails).
+bool checkInputs(const PackRequest &req, bool &unreadable)
+{
+    const struct {
+        const char *what;
+        const char *path;
+    } inputs[] = {{"partition table", req.partition_path}, {"boot image", req.boot_path},
+                  {"old image", req.old_path},             {"new image", req.new_path},
+                  {"first NV file", req.nv1_path},         {"second NV file", req.nv2_path}};
+    unreadable = false;
+    for (const auto &in : inputs) {
+        if (!hasPath(in.path))
+            continue;
+        std::string why;
+        switch (Internal::input_file_problem(in.path, why)) {
+        case Internal::InputProblem::None:
+            break;
+        case Internal::InputProblem::Unreadable:
+            Internal::fota_log(kError, "cannot open the %s %s: %s\n", in.what, in.path,
+                               why.c_str());
+            unreadable = true;
+            break;
+        case Internal::InputProblem::NotAFile:
+            Internal::fota_log(kError, "the %s %s is %s, not a regular file\n", in.what, in.path,
+                               why.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Refuses, before any work, a method the board cannot build and inputs its layout would drop.
+bool methodSuitsBoard(int type, const PackRequest &req)
+{
+    const int32_t m = req.method;
+    if (type == kBoardZN3150) {
+        if (m == 0 || m == 2 || m == 4) {
+            Internal::fota_log(kError,
+                               "ZN3150 images cannot be built with method %d: ZN3150 takes "
+                               "methods 1 and 3\n",
+                               m);
+            return false;
+        }
+        if (m == 3) {
+            std::string dropped;
+            for (const auto &in : {std::make_pair("boot image", req.boot_path),
+                                   std::make_pair("first NV file", req.nv1_path),
+                                   std::make_pair("second NV file", req.nv2_path)})
+                if (hasPath(in.second))
+                    dropped += std::string(dropped.empty() ? "" : ", ") + in.first;
+            if (!dropped.empty()) {
+                Internal::fota_log(kError,
+                                   "ZN3150 in-place packages (method 3) have no place for the "
+                                   "boot image or NV files and would ignore: %s. Leave them out "
+                                   "or use method 1\n",
+                                   dropped.c_str());
+                return false;
+            }
+        }
+    }
+    if (type == kBoardKLM4410 && (hasPath(req.nv1_path) || hasPath(req.nv2_path))) {
+        Internal::fota_log(kError, "KLM4410 not support NV update\n");
+        return false;
+    }
+    return true;
+}
+
+// Checks every input against its partition, and the lookups of the final size check, from the
+// file system's sizes: cheap failures come before any heavy work.
+bool inputsFit(int type, const PackRequest &req)
+{
+    const bool z = type == kBoardZN3150;
+    const bool ab = !z && req.method == 2;
+    const char *masterPart = z ? "cpu1" : "cpu";
+    const char *boot = orNull(req.boot_path);
+    const char *old = orNull(req.old_path);
+    uint32_t addr = 0;
+    uint32_t bootPart = 0;
+    uint32_t master = 0;
+    uint32_t ota = 0;
+    if ((boot || ab) && part_find(z ? "boot" : "uboot", &addr, &bootPart) != 0)
+        return false;
+    if (part_find(masterPart, &addr, &master) != 0)
+        return false;
+    if (z && part_find("data_ota", &addr, &ota) != 0)
+        return false;
+    const int64_t newSize = file_size(req.new_path);
+    const int64_t oldSize = old ? file_size(old) : 0;
+    const int64_t bootSize = boot ? file_size(boot) : 0;
+    if (newSize < 0 || oldSize < 0 || bootSize < 0)
+        return false;
+    if (ab) {
+        if (bootSize > static_cast<int64_t>(bootPart)) {
+            Internal::fota_log(kError, "boot size 0x%x too big\n", static_cast<unsigned>(bootSize));
+            return false;
+        }
+        const int64_t larger = std::max(oldSize, newSize);
+        if (larger > static_cast<int64_t>(master / 2)) {
+            Internal::fota_log(kError, "master part size 0x%x not enough, firmware size:0x%x\n",
+                               master / 2, static_cast<unsigned>(larger));
+            return false;
+        }
+        int64_t left = static_cast<int64_t>(kBuildAreaSize);
+        for (const auto &f : {std::make_pair(boot, bootSize), std::make_pair(old, oldSize),
+                              std::make_pair(static_cast<const char *>(req.new_path), newSize)}) {
+            if (!f.first)
+                continue;
+            if (f.second > left) {
+                Internal::fota_log(kError, "data area full: %s needs 0x%llx bytes, 0x%llx left\n",
+                                   f.first, static_cast<unsigned long long>(f.second),
+                                   static_cast<unsigned long long>(left));
+                return false;
+            }
+            left -= f.second;
+        }
+        return true;
+    }
+    if (boot && bootSize > static_cast<int64_t>(bootPart)) {
+        Internal::fota_log(kError, "boot file 0x%x too big than boot part 0x%x\n",
+                           static_cast<unsigned>(bootSize), bootPart);
+        return false;
+    }
+    if (newSize > static_cast<int64_t>(master)) {
+        Internal::fota_log(kError, "master part 0x%x not enough, new file size:0x%x\n", master,
+                           static_cast<unsigned>(newSize));
+        return false;
+    }
+    if (old && !fitsPartition(old, oldSize, masterPart, 0, master))
+        return false;
+    if (!z && boot && (req.method == 3 || req.method == 4) &&
+        bootSize > static_cast<int64_t>(kBuildAreaSize)) {
+        Internal::fota_log(kError, "data area full: %s needs 0x%llx bytes, 0x%zx left\n", boot,
+                           static_cast<unsigned long long>(bootSize), kBuildAreaSize);
+        return false;
+    }
+    if (z) {
+        const struct {
+            const char *path;
+            const char *part;
+        } nv[] = {{req.nv1_path, "nv_usr"}, {req.nv2_path, "nv_amt"}};
+        for (const auto &f : nv) {
+            if (!hasPath(f.path))
+                continue;
+            uint32_t size = 0;
+            const int64_t fileSize = file_size(f.path);
+            if (fileSize < 0 || part_find(f.part, &addr, &size) != 0 ||
+                !fitsPartition(f.path, fileSize, f.part, addr, size))
+                return false;
+        }
+    }
+    return true;
+}
+
+// Holds the output for one build: a second build to the same output fails instead of both
+// claiming one file. The lock file lives beside the output while the build runs.
+class OutputLock {
+public:
+    OutputLock() = default;
+    OutputLock(const OutputLock &) = delete;
+    OutputLock &operator=(const OutputLock &) = delete;
+    ~OutputLock()
+    {
+        if (fd_ >= 0) {
+            ::unlink(path_.c_str());
+            ::close(fd_);
+        }
+    }
+    // 0 when held, 1 when another build holds it, -1 with errno when the file cannot be made.
+    int acquire(const std::string &output)
+    {
+        const size_t slash = output.rfind('/');
+        const std::string dir = slash == std::string::npos ? "" : output.substr(0, slash + 1);
+        const std::string base = slash == std::string::npos ? output : output.substr(slash + 1);
+        path_ = dir + "." + base + ".lock";
+        const int fd = ::open(path_.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return -1;
+        struct stat held;
+        struct stat named;
+        // The holder before us may have removed the file after we opened it: then the lock
+        // we got is on a file nobody else will see, and another build may hold the new one.
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &held) != 0 ||
+            ::stat(path_.c_str(), &named) != 0 || held.st_ino != named.st_ino ||
+            held.st_dev != named.st_dev) {
+            ::close(fd);
+            return 1;
+        }
+        fd_ = fd;
+        return 0;
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
 
 // Reads the first 128 bytes of an image for its method byte.
 bool methodByte(const char *path, uint8_t *out)
@@ -731,40 +1125,27 @@ bool methodCheck(int type, const PackRequest &req)
     return false;
 }
 
-} // namespace
-
-namespace Internal {
-void fota_log(int level, const char *fmt, ...)
+int dispatch(int type, const PackRequest &req, const Versions &v)
 {
-    if (!g_sink)
-        return;
-    char buf[2048];
-    va_list ap;
-    va_start(ap, fmt);
-    std::vsnprintf(buf, sizeof buf, fmt, ap);
-    va_end(ap);
-    g_sink(level, buf);
+    if (type == kBoardZN3150)
+        return req.method == 1 ? buildZ1(req, v) : buildZ3(req, v);
+    switch (req.method) {
+    case 2:
+        return buildAB(req, v);
+    case 4:
+        return buildKWhole(req, v);
+    case 3:
+        return buildKInplace(req, v);
+    default:
+        return buildKBlocks(req, v);
+    }
 }
 
-void set_package_check(PackageCheck check) { g_packageCheck = std::move(check); }
-
-void fota_progress(const char *stage, int percent)
+// One build: every input and size check first, then the package in a private file beside the
+// output, its size check and verification, and last the rename into place.
+int makePackage(PackRequest request)
 {
-    if (g_progress)
-        g_progress(stage, percent);
-}
-} // namespace Internal
-
-void fota_set_progress_sink(FotaProgressSink sink) { g_progress = std::move(sink); }
-
-void fota_set_log_sink(FotaLogSink sink) { g_sink = std::move(sink); }
-
-int fota_make_package(PackRequest request)
-{
-    // Every way out of a build leaves no compression tables behind.
-    struct ReleaseLzma {
-        ~ReleaseLzma() { LzmaReleaseCache(); }
-    } releaseLzma;
+    Internal::fota_progress("reading inputs", -1);
     if (!resetAreas()) {
         Internal::fota_log(kError, "no memory for the build areas\n");
         return -1;
@@ -772,48 +1153,148 @@ int fota_make_package(PackRequest request)
     // The window cuts paths to 255 bytes; make sure every field is terminated whatever the caller did.
     request.partition_path[255] = request.boot_path[255] = request.old_path[255] = '\0';
     request.new_path[255] = request.nv1_path[255] = request.nv2_path[255] = '\0';
-    if (!hasPath(request.partition_path) || !hasPath(request.new_path) || !request.output_path ||
+    if (!hasPath(request.partition_path) || !hasPath(request.new_path) ||
+        !hasPath(request.output_path) ||
         (request.method != 0 && request.method != 4 && !hasPath(request.old_path))) {
         Internal::fota_log(kError, "please input firmware and patch bin\n");
         return -1;
     }
+    if (!outputUsable(request.output_path))
+        return -1;
     if (outputIsAnInput(request)) {
         Internal::fota_log(kError, "output %s is one of the input files\n", request.output_path);
         return -1;
     }
+    bool unreadable = false;
+    if (!checkInputs(request, unreadable))
+        return -1;
     const int type = image_board_type(request.new_path);
     if (hasPath(request.old_path) && image_board_type(request.old_path) != type) {
         Internal::fota_log(kError, "image type not match\n");
         return -1;
     }
-    if (!g_boardReported && type != kBoardUnknown) {
-        g_boardReported = true;
+    if (unreadable)
+        return -1;
+    if (type != kBoardUnknown && !g_boardReported.exchange(true))
         Internal::fota_log(kInfo, type == kBoardKLM4410 ? "Board KLM4410\n" : "Board ZN3150\n");
-    }
+    if (!methodSuitsBoard(type, request))
+        return -1;
     if (part_table_init(request.partition_path, type) != 0)
         return -1;
     if (!methodCheck(type, request))
         return -1;
-    if (type == kBoardZN3150) {
-        if (request.method == 1)
-            return buildZ1(request);
-        if (request.method == 3)
-            return buildZ3(request);
-        Internal::fota_log(kError, "ZN3150 has no package layout for method %d\n", request.method);
+    if (!inputsFit(type, request))
+        return -1;
+    Versions versions;
+    const size_t width = type == kBoardZN3150 ? kZVersionSize : kKVersionSize;
+    if (!readVersions(orNull(request.old_path), request.new_path, width, request.method != 2,
+                      versions))
+        return -1;
+
+    OutputLock lock;
+    BuildFile package;
+    const int held = lock.acquire(request.output_path);
+    if (held == 1) {
+        Internal::fota_log(kError, "output %s is being written by another build\n",
+                           request.output_path);
         return -1;
     }
-    if (hasPath(request.nv1_path) || hasPath(request.nv2_path)) {
-        Internal::fota_log(kError, "KLM4410 not support NV update\n");
+    if (held != 0 || !package.create(request.output_path, "tmp", 0644)) {
+        const int err = errno;
+        Internal::fota_log(kError, request.method == 2 ? kAbWriteTexts.open : kWriteTexts.open,
+                           request.output_path);
+        Internal::fota_log(kError, "cannot create files beside %s: %s\n", request.output_path,
+                           std::strerror(err));
         return -1;
     }
-    switch (request.method) {
-    case 2:
-        return buildAB(request);
-    case 4:
-        return buildKWhole(request);
-    case 3:
-        return buildKInplace(request);
-    default:
-        return buildKBlocks(request);
+    PackRequest work = request;
+    work.output_path = package.path();
+    t_shownOutput = request.output_path;
+    struct ForgetShown {
+        ~ForgetShown() { t_shownOutput = nullptr; }
+    } forgetShown;
+    if (dispatch(type, work, versions) != 0)
+        return -1;
+    if (::rename(package.path(), request.output_path) != 0) {
+        Internal::fota_log(kError, "cannot move the package into place at %s: %s\n",
+                           request.output_path, std::strerror(errno));
+        return -1;
     }
+    package.keep();
+    Internal::fota_progress("done", 100);
+    return 0;
+}
+
+} // namespace
+
+namespace Internal {
+void fota_log(int level, const char *fmt, ...)
+{
+    FotaLogSink sink;
+    {
+        std::lock_guard<std::mutex> hold(g_sinkLock);
+        sink = g_sink;
+    }
+    if (!sink)
+        return;
+    char buf[2048];
+    va_list ap;
+    va_start(ap, fmt);
+    std::vsnprintf(buf, sizeof buf, fmt, ap);
+    va_end(ap);
+    sink(level, buf);
+}
+
+void set_package_check(PackageCheck check) { g_packageCheck = std::move(check); }
+
+void fota_progress(const char *stage, int percent)
+{
+    if (std::strncmp(t_progressStage, stage, sizeof t_progressStage) == 0 &&
+        t_progressPercent == percent)
+        return;
+    std::snprintf(t_progressStage, sizeof t_progressStage, "%s", stage);
+    t_progressPercent = percent;
+    FotaProgressSink sink;
+    {
+        std::lock_guard<std::mutex> hold(g_sinkLock);
+        sink = g_progress;
+    }
+    if (sink)
+        sink(stage, percent);
+}
+} // namespace Internal
+
+void fota_set_progress_sink(FotaProgressSink sink)
+{
+    std::lock_guard<std::mutex> hold(g_sinkLock);
+    g_progress = std::move(sink);
+}
+
+void fota_set_log_sink(FotaLogSink sink)
+{
+    std::lock_guard<std::mutex> hold(g_sinkLock);
+    g_sink = std::move(sink);
+}
+
+int fota_make_package(PackRequest request)
+{
+    // Every way out of a build leaves no compression tables and no build areas behind, and no
+    // allocation failure escapes to the caller.
+    struct Release {
+        ~Release()
+        {
+            LzmaReleaseCache();
+            releaseAreas();
+            t_progressStage[0] = '\0';
+            t_progressPercent = -2;
+        }
+    } release;
+    try {
+        return makePackage(request);
+    } catch (const std::bad_alloc &) {
+        Internal::fota_log(kError, "not enough memory to build the package\n");
+    } catch (const std::exception &e) {
+        Internal::fota_log(kError, "package build failed: %s\n", e.what());
+    }
+    return -1;
 }

@@ -16,6 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <sys/stat.h>
+#include <unistd.h>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -38,15 +40,23 @@ const char *const kMainHelp =
     "  partitions  list or create a partition table\n"
     "  samples     write demo inputs for both boards\n"
     "\n"
+    "Boards and methods: ZN3150 images take methods 1 and 3; KLM4410 images take methods 0 to 4.\n"
     "Run 'deltamaker COMMAND --help' for the arguments of a command.\n";
 
 const char *const kBuildHelp =
     "usage: deltamaker build --method N --partition FILE --new FILE [--old FILE] [--boot FILE]\n"
-    "                        [--nv1 FILE] [--nv2 FILE] --output FILE\n"
+    "                        [--nv1 FILE] [--nv2 FILE] --output FILE [--quiet]\n"
     "\n"
-    "Builds the package for the board of the new image. Methods: 0 blocks compressed alone,\n"
-    "1 blocks patched against the old image, 2 A and B images whole (KLM4410), 3 in-place patch,\n"
-    "4 whole image compressed (KLM4410). Every builder message is printed with its level.\n"
+    "Builds the package for the board of the new image. Methods:\n"
+    "  0  blocks compressed alone                  KLM4410\n"
+    "  1  blocks patched against the old image     KLM4410, ZN3150 (boot and NV files too)\n"
+    "  2  A (--old) and B (--new) images whole     KLM4410\n"
+    "  3  in-place patch                           KLM4410 (boot too), ZN3150\n"
+    "  4  whole image compressed                   KLM4410\n"
+    "Methods 1, 2 and 3 need --old. Every builder message is printed with its level. While the\n"
+    "build runs, its stage and progress show on one line of standard error when that is a\n"
+    "terminal; --quiet turns that off. The package is written beside the output and renamed into\n"
+    "place once verified (mode 0644 less the umask).\n"
     "Exit code 0 when the package was built and verified, 1 otherwise.\n";
 
 const char *const kInfoHelp =
@@ -69,8 +79,9 @@ const char *const kPartitionsHelp =
     "       deltamaker partitions --create FILE NAME:ADDR:SIZE...\n"
     "\n"
     "The first form lists the entries as the builder reads them (ZN3150 adds its predefined\n"
-    "\"boot\" and \"partition\" entries; default board klm4410). The second writes a 4096-byte\n"
-    "table; ADDR and SIZE are numbers such as 0x40000 or 262144.\n";
+    "\"boot\" and \"partition\" entries). Without --board the board is worked out from the\n"
+    "table: \"cpu1\" means ZN3150, \"cpu\" KLM4410. The second writes a 4096-byte table of at\n"
+    "most 64 partitions; ADDR and SIZE are numbers such as 0x40000 or 262144.\n";
 
 const char *const kSamplesHelp =
     "usage: deltamaker samples DIR\n"
@@ -169,6 +180,43 @@ const char *levelName(int level)
     return level >= 0 && level <= 3 ? names[level] : "INFO";
 }
 
+// One updating line on standard error with the build's stage and percent. Log lines go to
+// standard output; the progress line is taken away before each and drawn again after it.
+class ProgressLine {
+public:
+    explicit ProgressLine(bool enabled) : enabled_(enabled) {}
+    bool enabled() const { return enabled_; }
+    void show(const char *stage, int percent)
+    {
+        if (percent < 0)
+            std::snprintf(text_, sizeof text_, "%s ...", stage);
+        else
+            std::snprintf(text_, sizeof text_, "%s %d%%", stage, percent);
+        redraw();
+    }
+    void redraw()
+    {
+        if (!enabled_ || text_[0] == '\0')
+            return;
+        std::fprintf(stderr, "\r\033[K%s", text_);
+        std::fflush(stderr);
+        shown_ = true;
+    }
+    void clear()
+    {
+        if (!shown_)
+            return;
+        std::fputs("\r\033[K", stderr);
+        std::fflush(stderr);
+        shown_ = false;
+    }
+
+private:
+    bool enabled_;
+    bool shown_ = false;
+    char text_[96] = {};
+};
+
 // Copies a path into a request field; false when it does not fit in 255 bytes.
 bool setField(char (&field)[256], const std::string &path)
 {
@@ -184,8 +232,8 @@ int cmdBuild(int argc, char **argv)
     Args a;
     std::string error;
     if (!parseArgs(argc, argv, 2,
-                   {"method", "partition", "new", "old", "boot", "nv1", "nv2", "output"}, {}, a,
-                   error))
+                   {"method", "partition", "new", "old", "boot", "nv1", "nv2", "output"}, {"quiet"},
+                   a, error))
         return usage(kBuildHelp, error);
     if (a.help) {
         std::fputs(kBuildHelp, stdout);
@@ -193,12 +241,14 @@ int cmdBuild(int argc, char **argv)
     }
     if (!a.positional.empty())
         return usage(kBuildHelp, "unexpected argument " + a.positional.front());
+    long long method = 0;
+    if (a.values.count("method") && !parseInt(value(a, "method"), 0, 4, method))
+        return usage(kBuildHelp, "--method must be 0, 1, 2, 3 or 4, not \"" + value(a, "method") + "\"");
     for (const char *required : {"method", "partition", "new", "output"})
         if (value(a, required).empty())
             return usage(kBuildHelp, std::string("--") + required + " is required");
-    long long method = 0;
-    if (!parseInt(value(a, "method"), INT32_MIN, INT32_MAX, method))
-        return usage(kBuildHelp, "--method needs a whole number, got " + value(a, "method"));
+    if (method != 0 && method != 4 && value(a, "old").empty())
+        return usage(kBuildHelp, "--old is required for method " + std::to_string(method));
     PackRequest req;
     std::memset(&req, 0, sizeof req);
     const std::string output = value(a, "output");
@@ -216,15 +266,23 @@ int cmdBuild(int argc, char **argv)
         return usage(kBuildHelp, "the path of --output is longer than 255 bytes");
     req.method = static_cast<int32_t>(method);
     req.output_path = output.c_str();
-    fota_set_log_sink([](int level, const char *text) {
+    ProgressLine progress(!hasFlag(a, "quiet") && ::isatty(STDERR_FILENO) == 1);
+    fota_set_log_sink([&progress](int level, const char *text) {
+        progress.clear();
         std::printf("[%s] %s", levelName(level), text);
         std::fflush(stdout);
+        progress.redraw();
     });
+    if (progress.enabled())
+        fota_set_progress_sink(
+            [&progress](const char *stage, int percent) { progress.show(stage, percent); });
     const auto start = std::chrono::steady_clock::now();
     const int rc = fota_make_package(req);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    fota_set_progress_sink(nullptr);
     fota_set_log_sink(nullptr);
+    progress.clear();
     if (rc != 0) {
         std::printf("build failed\n");
         return kExitFail;
@@ -299,8 +357,8 @@ int cmdInfo(int argc, char **argv)
     if (!value(a, "method").empty() && !parseInt(value(a, "method"), 0, 4, method))
         return usage(kInfoHelp, "--method needs a number from 0 to 4");
     std::vector<uint8_t> pkg;
-    if (!Internal::read_file_bytes(a.positional[0], pkg)) {
-        std::fprintf(stderr, "deltamaker: cannot read %s\n", a.positional[0].c_str());
+    if (!Internal::read_file_bytes(a.positional[0], pkg, error, Internal::kMaxPackageFile)) {
+        std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
         return kExitFail;
     }
     PackageInfo info;
@@ -324,7 +382,8 @@ int cmdInfo(int argc, char **argv)
         std::printf("  \"source_version\": %s,\n  \"target_version\": %s,\n  \"header\": {",
                     jsonString(info.srcVersion).c_str(), jsonString(info.tgtVersion).c_str());
         for (size_t i = 0; i < names.size(); ++i)
-            std::printf("%s\"%s\": %u", i ? ", " : "", names[i], info.words[i]);
+            std::printf(std::strstr(names[i], "crc") ? "%s\"%s\": \"0x%08x\"" : "%s\"%s\": %u",
+                        i ? ", " : "", names[i], info.words[i]);
         std::printf("},\n  \"records\": [");
         for (size_t i = 0; i < info.records.size(); ++i) {
             const PackageRecord &r = info.records[i];
@@ -354,9 +413,11 @@ int cmdInfo(int argc, char **argv)
         std::printf("method byte:     0x%02x\n", info.method);
         std::printf("total length:    %u%s\n", info.total,
                     info.total == pkg.size() ? "" : " (does not match the file size)");
-        std::printf("CRC-32:          0x%08x %s\n", info.crc,
-                    crcOk ? "valid" : ("INVALID, computed " + std::to_string(info.crcComputed))
-                                          .c_str());
+        if (crcOk)
+            std::printf("CRC-32:          0x%08x valid\n", info.crc);
+        else
+            std::printf("CRC-32:          0x%08x INVALID, computed 0x%08x\n", info.crc,
+                        info.crcComputed);
         for (size_t i = 0; i < names.size(); ++i) {
             const bool isCrc = std::strstr(names[i], "crc") != nullptr;
             std::printf(isCrc ? "%-16s 0x%08x\n" : "%-16s %u\n",
@@ -438,6 +499,57 @@ int cmdVerify(int argc, char **argv)
     return kExitFail;
 }
 
+// The board a table is for: ZN3150 tables name "cpu1", KLM4410 tables "cpu". KLM4410 when the
+// table names neither or cannot be read.
+int boardOfTable(const std::vector<uint8_t> &table)
+{
+    std::vector<PartEntry> parts;
+    std::string error;
+    Internal::parse_part_table(table.data(), table.size(), kBoardKLM4410, parts, error);
+    for (const PartEntry &e : parts)
+        if (std::strncmp(e.name, "cpu1", kPartNameSize) == 0)
+            return kBoardZN3150;
+    return kBoardKLM4410;
+}
+
+// Writes `bytes` to a private file beside `path` and renames it into place. An existing path
+// that is not a regular file is left alone.
+bool writeFileInPlace(const std::string &path, const std::vector<uint8_t> &bytes,
+                      std::string &error)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        error = path + " exists and is not a regular file: it is left alone";
+        return false;
+    }
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(&temp[0]);
+    if (fd < 0) {
+        error = "cannot write beside " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    bool ok = true;
+    for (size_t done = 0; ok && done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<size_t>(n);
+    }
+    // mkstemp makes the file 0600; tables are shared like packages.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ok = ok && ::fchmod(fd, 0644 & ~mask) == 0;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        ::unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}
+
 int cmdPartitions(int argc, char **argv)
 {
     Args a;
@@ -471,10 +583,8 @@ int cmdPartitions(int argc, char **argv)
         std::vector<uint8_t> table;
         if (!Samples::makePartitionTable(parts, table, error))
             return usage(kPartitionsHelp, error);
-        FILE *f = std::fopen(create.c_str(), "wb");
-        const bool ok = f && std::fwrite(table.data(), 1, table.size(), f) == table.size();
-        if (!f || std::fclose(f) != 0 || !ok) {
-            std::fprintf(stderr, "deltamaker: cannot write %s\n", create.c_str());
+        if (!writeFileInPlace(create, table, error)) {
+            std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
             return kExitFail;
         }
         std::printf("wrote %s with %zu partitions\n", create.c_str(), parts.size());
@@ -484,17 +594,25 @@ int cmdPartitions(int argc, char **argv)
         return usage(kPartitionsHelp, a.positional.empty() ? "a partition table file is required"
                                                            : "only one table file is allowed");
     const std::string board = value(a, "board");
-    int type = kBoardKLM4410;
+    int type = kBoardUnknown;
     if (board == "zn3150" || board == "ZN3150")
         type = kBoardZN3150;
-    else if (!board.empty() && board != "klm4410" && board != "KLM4410")
+    else if (board == "klm4410" || board == "KLM4410")
+        type = kBoardKLM4410;
+    else if (!board.empty())
         return usage(kPartitionsHelp, "unknown board " + board);
     std::vector<uint8_t> table;
-    if (!Internal::read_file_bytes(a.positional[0], table)) {
-        std::fprintf(stderr, "deltamaker: cannot read %s\n", a.positional[0].c_str());
+    // Larger than a table, so that a wrong size is reported by the table's own check.
+    if (!Internal::read_file_bytes(a.positional[0], table, error, 1 << 20)) {
+        std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
         return kExitFail;
     }
     std::vector<PartEntry> parts;
+    if (type == kBoardUnknown) {
+        type = boardOfTable(table);
+        std::printf("board: %s (worked out from the table; --board sets it)\n",
+                    type == kBoardZN3150 ? "ZN3150" : "KLM4410");
+    }
     const bool ok = Internal::parse_part_table(table.data(), table.size(), type, parts, error);
     std::printf("%-16s %-10s %-10s\n", "name", "address", "size");
     for (const PartEntry &e : parts)

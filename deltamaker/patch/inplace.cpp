@@ -25,7 +25,7 @@ constexpr int64_t kMaxImageSize = (int64_t(1) << 29) - 1;
 
 bool readWholeFile(const char *path, std::vector<uint8_t> &out)
 {
-    const int fd = ::open(path, O_RDONLY);
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK); // a FIFO must not block
     if (fd < 0)
         return false;
     struct stat st;
@@ -92,6 +92,18 @@ int verifyInplacePatch(const uint8_t *oldData, int64_t oldSize, const uint8_t *n
     return 0;
 }
 
+namespace {
+thread_local InplaceProgressFn t_progress = nullptr;
+} // namespace
+
+void set_inplace_progress(InplaceProgressFn fn) { t_progress = fn; }
+
+void inplace_progress(const char *stage, int percent)
+{
+    if (t_progress)
+        t_progress(stage, percent);
+}
+
 void releaseFreeMemory()
 {
 #ifdef __GLIBC__
@@ -106,7 +118,7 @@ namespace {
 // Size of a file that readWholeFile would take (a regular file within the image limit), or -1.
 int64_t readableSize(const char *path)
 {
-    const int fd = ::open(path, O_RDONLY);
+    const int fd = ::open(path, O_RDONLY | O_NONBLOCK); // a FIFO must not block
     if (fd < 0)
         return -1;
     struct stat st;
@@ -134,6 +146,7 @@ int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
                                         static_cast<int32_t>(newSize), stretches, out) != 0)
             return -1;
 
+        Internal::inplace_progress("in-place patch: self-check", -1);
         if (Internal::verifyInplacePatch(oldData, oldSize, newData, newSize, out) != 0)
             return -1;
         patch.swap(out);

@@ -57,6 +57,13 @@ int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<
 int verifyInplacePatch(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
                        int64_t newSize, const std::vector<uint8_t> &patch);
 
+// Progress of the in-place generator on the calling thread: a stage name and its share done
+// (0..100, -1 where it cannot tell). Set by the caller around one call; null: not reported.
+// A plain pointer, so that the thread-local hook needs no destructor.
+using InplaceProgressFn = void (*)(const char *stage, int percent);
+void set_inplace_progress(InplaceProgressFn fn);
+void inplace_progress(const char *stage, int percent);
+
 // Returns freed heap memory to the system. A freed multi-megabyte buffer (a suffix array, an
 // image) raises glibc's mmap threshold, so the next large buffers come from the heap and would
 // stay resident after they are freed; the generator and the builder call this between stages

@@ -671,6 +671,7 @@ int Resolver::run(const std::vector<InplaceStretch> &stretches, std::vector<uint
     int64_t pos = 0;
     int64_t window = 0;
     while (!pnList_.empty()) {
+        inplace_progress("in-place patch: resolving", static_cast<int>(pos * 100 / newSize_));
         const int64_t end = pos + kWin;
         entries_.clear();
         moves_.clear();
@@ -748,6 +749,7 @@ int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<
     std::vector<uint8_t> c;
     std::vector<uint8_t> d;
     std::vector<uint8_t> x;
+    inplace_progress("in-place patch: compressing", -1);
     if (!packStream(control, c) || !packStream(diff, d) || (!extra.empty() && !packStream(extra, x)))
         return -1;
     patch.clear();

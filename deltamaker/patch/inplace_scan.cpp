@@ -32,6 +32,7 @@ bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize
                         std::vector<InplaceStretch> &stretches)
 {
     stretches.clear();
+    inplace_progress("in-place patch: sorting", -1);
     // The induced sort needs no rank array: 4 bytes per old byte at the peak.
     const int64_t entries = int64_t(oldSize) + 1;
     std::unique_ptr<int32_t[], FreeDeleter> sorted(
@@ -54,7 +55,11 @@ bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize
     const uint8_t *newData = loadNew();
     if (!newData)
         return false;
+    inplace_progress("in-place patch: matching", 0);
     const auto collect = [&](const ScanStretch &s) {
+        if (newSize > 0)
+            inplace_progress("in-place patch: matching",
+                             static_cast<int>(int64_t(s.lastScan) * 100 / newSize));
         if (s.diffLen != 0 || s.extraLen != 0)
             stretches.push_back(InplaceStretch{s.lastScan, s.lastPos, s.diffLen, s.extraLen});
         return true;

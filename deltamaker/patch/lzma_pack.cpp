@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-uint8_t g_lzma_props[kLzmaPropsSize] = {0x00, 0x00, 0x20, 0x00, 0x00};
+thread_local uint8_t g_lzma_props[kLzmaPropsSize] = {0x00, 0x00, 0x20, 0x00, 0x00};
 
 int lzma_pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen)
 {

@@ -15,8 +15,9 @@ constexpr int kLzmaThreads = 2;
 constexpr size_t kLzmaPropsSize = 5;
 
 // Property bytes of the most recent successful compression (00 00 20 00 00 with the settings
-// above). Shared by the whole plug-in; a failed call leaves it unchanged.
-extern uint8_t g_lzma_props[kLzmaPropsSize];
+// above), one per thread, so that a build on a worker thread shares nothing with other
+// threads. A failed call leaves it unchanged.
+extern thread_local uint8_t g_lzma_props[kLzmaPropsSize];
 
 // Compresses src into a raw LZMA stream at dst. In: *dstLen is the capacity; out: the stream
 // length. Returns 0, or -1 after printing "LzmaCompress error\n".

@@ -70,6 +70,11 @@ std::vector<uint8_t> makeNv(uint32_t seed, size_t size)
 bool makePartitionTable(const std::vector<PartitionSpec> &parts, std::vector<uint8_t> &table,
                         std::string &error)
 {
+    if (parts.size() > 64) {
+        // The reader refuses a table of more entries; do not write one.
+        error = "a partition table holds at most 64 partitions, not " + std::to_string(parts.size());
+        return false;
+    }
     table.assign(kTableSize, 0xFF);
     std::memset(table.data(), 0, kFirstRegion);
     std::memcpy(table.data(), "TESSEL PARTITION TABLE", 22);

@@ -33,10 +33,14 @@ bool readLength(const uint8_t *p, int64_t &v)
 } // namespace
 
 bool apply_block_patch(const uint8_t *oldData, size_t oldSize, const uint8_t *patch,
-                       size_t patchSize, std::vector<uint8_t> &newData, std::string &error)
+                       size_t patchSize, size_t expectedNewSize, std::vector<uint8_t> &newData,
+                       std::string &error)
 {
     newData.clear();
     error.clear();
+    if (expectedNewSize > kBlockPatchMaxNewSize)
+        return fail(error, "record promises " + std::to_string(expectedNewSize) +
+                               " new bytes, more than a block holds");
     if (!patch || patchSize < kHeaderSize)
         return fail(error, "shorter than its 32-byte header");
     if (std::memcmp(patch, "BSDIFF40", 8) != 0)
@@ -53,6 +57,14 @@ bool apply_block_patch(const uint8_t *oldData, size_t oldSize, const uint8_t *pa
         return fail(error, "negative or oversized diff length");
     if (!readLength(patch + 24, newSize))
         return fail(error, "negative or oversized new size");
+    if (newSize != static_cast<int64_t>(expectedNewSize))
+        return fail(error, "header says " + std::to_string(newSize) +
+                               " new bytes, the record " + std::to_string(expectedNewSize));
+    // Bounded by the promised size before anything is decoded: one triple per new byte and one
+    // more (the generator's own patches stay far below, at most 2 n bytes in all).
+    if (ctrlLen > static_cast<int64_t>(kTripleSize) * (newSize + 1))
+        return fail(error, "control length " + std::to_string(ctrlLen) + " is more than " +
+                               std::to_string(newSize) + " new bytes allow");
     if (ctrlLen % kTripleSize != 0)
         return fail(error, "control length " + std::to_string(ctrlLen) + " is not a whole number of triples");
     if (diffLen > newSize)

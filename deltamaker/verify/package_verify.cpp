@@ -10,8 +10,12 @@
 #include <openssl/sha.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <fstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -173,19 +177,59 @@ bool lzma_decode_exact(const uint8_t *src, size_t srcLen, size_t size, std::vect
     return true;
 }
 
-bool read_file_bytes(const std::string &path, std::vector<uint8_t> &out)
+bool read_file_bytes(const std::string &path, std::vector<uint8_t> &out, std::string &error,
+                     uint64_t maxSize)
 {
-    std::ifstream f(path, std::ios::binary | std::ios::ate);
-    if (!f)
+    out.clear();
+    std::string why;
+    switch (input_file_problem(path.c_str(), why)) {
+    case InputProblem::None:
+        break;
+    case InputProblem::Unreadable:
+        error = "cannot open " + path + ": " + why;
         return false;
-    const std::streamoff size = f.tellg();
-    if (size < 0 || !f.seekg(0))
+    case InputProblem::NotAFile:
+        error = path + " is " + why + ", not a regular file";
         return false;
-    // One read of the size found; a file that changed meanwhile reads short and fails.
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "cannot open " + path + ": " + std::strerror(fd < 0 ? errno : EINVAL);
+        if (fd >= 0)
+            ::close(fd);
+        return false;
+    }
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    if (size > maxSize) {
+        ::close(fd);
+        error = format_text("%s is %llu bytes, more than the %llu it can have", path.c_str(),
+                            static_cast<unsigned long long>(size),
+                            static_cast<unsigned long long>(maxSize));
+        return false;
+    }
+    // One read of the size found; a file that changed meanwhile reads short or long and fails.
     out.resize(static_cast<size_t>(size));
-    if (size > 0 && !f.read(reinterpret_cast<char *>(out.data()), size))
+    size_t got = 0;
+    bool ok = true;
+    while (ok && got < out.size()) {
+        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            got += static_cast<size_t>(n);
+    }
+    uint8_t extra = 0;
+    if (ok && ::read(fd, &extra, 1) != 0)
+        ok = false;
+    ::close(fd);
+    if (!ok) {
+        out.clear();
+        error = "cannot read " + path + ": it changed while it was read";
         return false;
-    return f.peek() == std::char_traits<char>::eof();
+    }
+    return true;
 }
 
 } // namespace Internal
@@ -325,8 +369,9 @@ bool loadInput(const std::string &path, const char *what, std::vector<uint8_t> &
     has = !path.empty();
     if (!has)
         return true;
-    if (!Internal::read_file_bytes(path, out)) {
-        findings.push_back(format_text("cannot read the %s %s", what, path.c_str()));
+    std::string error;
+    if (!Internal::read_file_bytes(path, out, error, Internal::kMaxInputFile)) {
+        findings.push_back(format_text("cannot read the %s: %s", what, error.c_str()));
         return false;
     }
     return true;
@@ -338,6 +383,19 @@ const PartEntry *findPart(const std::vector<PartEntry> &parts, const char *name)
         if (std::strncmp(e.name, name, kPartNameSize) == 0)
             return &e;
     return nullptr;
+}
+
+// For a record met where another partition's records were expected: which input, left out,
+// would have accounted for it.
+std::string missingInput(const std::string &name)
+{
+    if (name == "boot" || name == "uboot")
+        return ": the package holds boot records, and verifying it needs the boot image (--boot)";
+    if (name == "nv_usr")
+        return ": the package holds NV records, and verifying it needs the first NV file (--nv1)";
+    if (name == "nv_amt")
+        return ": the package holds NV records, and verifying it needs the second NV file (--nv2)";
+    return "";
 }
 
 // Checks the records of one partition and rebuilds its image from them.
@@ -360,13 +418,25 @@ bool checkBlocks(const uint8_t *pkg, const PackageInfo &info, size_t &next, cons
         const std::string at = format_text("record %zu (%s block %zu)", next, part, k);
         const size_t off = k * kBlockSize;
         const size_t newLen = std::min(kBlockSize, image.size() - off);
-        const bool withOld = old && off < old->size();
+        bool withOld = old && off < old->size();
+        // A block whose patch could not fit is stored compressed alone, without its old block.
+        if (withOld && r.type == 0 && r.oldLen == 0)
+            withOld = false;
         const size_t oldLen = withOld ? std::min(kBlockSize, old->size() - off) : 0;
         if (r.name != part) {
             // Records out of step with the inputs: later comparisons would only repeat this.
-            findings.push_back(at + ": record is named \"" + r.name + "\"");
+            findings.push_back(at + ": record is named \"" + r.name + "\"" + missingInput(r.name));
             return false;
         }
+        const uint64_t partEnd = uint64_t(entry->addr) + entry->size;
+        if (uint64_t(r.addr) < entry->addr || uint64_t(r.addr) + r.newLen > partEnd)
+            findings.push_back(at + format_text(": flash range 0x%x..0x%llx lies outside partition "
+                                                "%s (0x%x..0x%llx)",
+                                                r.addr,
+                                                static_cast<unsigned long long>(uint64_t(r.addr) +
+                                                                                r.newLen),
+                                                part, entry->addr,
+                                                static_cast<unsigned long long>(partEnd)));
         if (r.addr != entry->addr + off)
             findings.push_back(at + format_text(": address 0x%x, expected 0x%zx", r.addr,
                                                 entry->addr + off));
@@ -395,8 +465,8 @@ bool checkBlocks(const uint8_t *pkg, const PackageInfo &info, size_t &next, cons
         std::string error;
         bool ok;
         if (withOld)
-            ok = apply_block_patch(old->data() + off, oldLen, pkg + r.offset, r.dataLen, rebuilt,
-                                   error);
+            ok = apply_block_patch(old->data() + off, oldLen, pkg + r.offset, r.dataLen, newLen,
+                                   rebuilt, error);
         else
             ok = Internal::lzma_decode_exact(pkg + r.offset, r.dataLen, newLen, rebuilt, error);
         if (!ok)
@@ -501,8 +571,12 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
     }
     std::vector<uint8_t> table;
     std::string error;
-    if (inputs.partition.empty() || !Internal::read_file_bytes(inputs.partition, table)) {
-        findings.push_back("cannot read the partition table " + inputs.partition);
+    if (inputs.partition.empty()) {
+        findings.push_back("no partition table given");
+        return findings;
+    }
+    if (!Internal::read_file_bytes(inputs.partition, table, error, kPartTableFileSize)) {
+        findings.push_back("cannot read the partition table: " + error);
         return findings;
     }
     if (!Internal::parse_part_table(table.data(), table.size(), board, in.parts, error)) {
@@ -541,13 +615,14 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
             inStep = checkBlocks(pkg, info, next, "nv_amt", in.nv2, nullptr, in.parts, findings);
         if (inStep && next < info.records.size())
             findings.push_back(format_text("%zu records more than the inputs need",
-                                           info.records.size() - next));
+                                           info.records.size() - next) +
+                               missingInput(info.records[next].name));
         break;
     }
     case PackageLayout::Z3:
     case PackageLayout::KInplace:
         if (!in.hasOld) {
-            findings.push_back("an in-place package needs the old image");
+            findings.push_back("an in-place package needs the old image (--old) to be verified");
             break;
         }
         if (info.layout == PackageLayout::KInplace) {
@@ -603,7 +678,8 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
 std::vector<std::string> package_verify_file(const std::string &path, const PackageInputs &inputs)
 {
     std::vector<uint8_t> bytes;
-    if (!Internal::read_file_bytes(path, bytes))
-        return {"cannot read the package " + path};
+    std::string error;
+    if (!Internal::read_file_bytes(path, bytes, error, Internal::kMaxPackageFile))
+        return {"cannot read the package: " + error};
     return package_verify(bytes.data(), bytes.size(), inputs);
 }

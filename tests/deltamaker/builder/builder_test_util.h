@@ -2,6 +2,7 @@
 #pragma once
 
 #include "deltamaker/builder/fota.h"
+#include "deltamaker/samples/board_samples.h"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +60,22 @@ inline std::vector<uint8_t> noise(uint32_t seed, size_t size, int entropy = 8)
         out[i] = static_cast<uint8_t>((s >> 24) & ((1u << entropy) - 1));
     }
     return out;
+}
+
+// A compressible image with a ZN3150 version trailer.
+inline std::vector<uint8_t> zn3150Image(uint32_t seed, size_t size, const char *version)
+{
+    std::vector<uint8_t> img = noise(seed, size, 3);
+    Samples::stampZn3150(img, version);
+    return img;
+}
+
+// A compressible image with a KLM4410 header (version and method byte).
+inline std::vector<uint8_t> klm4410Image(uint32_t seed, size_t size, const char *version, uint8_t code)
+{
+    std::vector<uint8_t> img = noise(seed, size, 3);
+    Samples::stampKlm4410(img, version, code);
+    return img;
 }
 
 // Collects every builder message while alive.

@@ -67,15 +67,11 @@ protected:
     // A compressible image with a ZN3150 trailer.
     std::vector<uint8_t> zImage(uint32_t seed, size_t size, const char *version)
     {
-        std::vector<uint8_t> img = noise(seed, size, 3);
-        Samples::stampZn3150(img, version);
-        return img;
+        return zn3150Image(seed, size, version);
     }
     std::vector<uint8_t> kImage(uint32_t seed, size_t size, const char *version, uint8_t code)
     {
-        std::vector<uint8_t> img = noise(seed, size, 3);
-        Samples::stampKlm4410(img, version, code);
-        return img;
+        return klm4410Image(seed, size, version, code);
     }
     std::string file(const std::string &name, const std::vector<uint8_t> &bytes)
     {
@@ -126,7 +122,7 @@ protected:
         std::vector<uint8_t> rebuilt;
         std::string error;
         if (oldBlock)
-            ASSERT_TRUE(apply_block_patch(oldBlock, oldLen, &pkg[expectedOffset], dataLen, rebuilt, error)) << error;
+            ASSERT_TRUE(apply_block_patch(oldBlock, oldLen, &pkg[expectedOffset], dataLen, newLen, rebuilt, error)) << error;
         else
             ASSERT_TRUE(Internal::lzma_decode_exact(&pkg[expectedOffset], dataLen, newLen, rebuilt, error)) << error;
         EXPECT_TRUE(rebuilt == std::vector<uint8_t>(newBlock, newBlock + newLen));
@@ -184,11 +180,13 @@ TEST_F(Builder, Zn3150MethodCheck)
     EXPECT_EQ(fota_make_package(request(5, part, img, img, out)), -1);
     EXPECT_TRUE(sink.has(1, "ZN3150 not support the update method\n"));
     EXPECT_EQ(fota_make_package(request(-1, part, img, img, out)), -1);
-    for (int m : {0, 4}) {
+    // Methods the board cannot build are refused before the table is even read.
+    for (int m : {0, 2, 4}) {
         sink.lines.clear();
-        EXPECT_EQ(fota_make_package(request(m, part, img, "", out)), -1);
-        EXPECT_TRUE(sink.has(3, "update method CZ\n"));
-        EXPECT_TRUE(sink.has(1, fmt("ZN3150 has no package layout for method %lld\n", m)));
+        EXPECT_EQ(fota_make_package(request(m, part, img, img, out)), -1);
+        EXPECT_TRUE(sink.has(1, fmt("ZN3150 images cannot be built with method %lld: ZN3150 takes methods 1 and 3\n", m)))
+            << sink.joined();
+        EXPECT_FALSE(sink.hasText("Partition Init ok \n"));
         EXPECT_FALSE(exists(out));
     }
 }
@@ -302,8 +300,10 @@ TEST_F(Builder, Z1LayoutByteForByte)
     EXPECT_EQ(texts[0], "Partition Init ok \n");
     EXPECT_EQ(texts[1], "update method DIFF\n");
     EXPECT_EQ(texts[2], "source version 1.0.3 target version 1.1.0\n");
-    EXPECT_EQ(texts[3], "package verified\n");
-    EXPECT_EQ(texts[4], "packsize:\t\t 12K\n");
+    EXPECT_EQ(texts[3], "packsize:\t\t 12K\n");
+    // Verification is the last step before success.
+    EXPECT_EQ(texts[texts.size() - 2].rfind("partsize check pass, extra ", 0), 0u);
+    EXPECT_EQ(texts.back(), "package verified\n");
 }
 
 TEST_F(Builder, BuildsAreDeterministic)
@@ -516,7 +516,8 @@ TEST_F(Builder, ZSizeCheckPassAndFailLines)
     const std::string oldPath = file("old.bin", oldImg), newPath = file("new.bin", newImg);
     const std::string out = path("z.pkg");
     ASSERT_EQ(fota_make_package(request(1, zTable(), newPath, oldPath, out)), 0) << sink.joined();
-    const long long pack = (static_cast<long long>(readBytes(out).size()) + 4095) & ~4095ll;
+    const std::vector<uint8_t> built = readBytes(out);
+    const long long pack = (static_cast<long long>(built.size()) + 4095) & ~4095ll;
     const long long fw = (41000 + 4097) & ~4095ll;
     EXPECT_TRUE(sink.has(3, fmt("packsize:\t\t %lldK\n", pack >> 10))) << sink.joined();
     EXPECT_TRUE(sink.has(3, fmt("firamwaresize:\t %lldK\n", fw >> 10)));
@@ -534,18 +535,18 @@ TEST_F(Builder, ZSizeCheckPassAndFailLines)
     EXPECT_TRUE(sink.has(1, "mastersize:\t 64K\n"));
     EXPECT_TRUE(sink.has(1, fmt("otasize:\t\t %lldK\n", ota >> 10)));
     EXPECT_TRUE(sink.has(1, "size not enough for upgrade, also need 4K\n"));
-    EXPECT_FALSE(exists(out));
+    EXPECT_TRUE(readBytes(out) == built) << "a failed build leaves the earlier package alone";
 
     sink.lines.clear();
     ASSERT_EQ(fota_make_package(request(1, zTable(40000), newPath, oldPath, out)), -1);
     EXPECT_TRUE(sink.has(1, "master part 0x9c40 not enough, new file size:0xa028\n")) << sink.joined();
-    EXPECT_FALSE(exists(out));
+    EXPECT_TRUE(readBytes(out) == built) << "a failed build leaves the earlier package alone";
 
     sink.lines.clear();
     const std::string boot = file("boot.bin", noise(92, 0x6001, 2));
     ASSERT_EQ(fota_make_package(request(1, zTable(), newPath, oldPath, out, boot)), -1);
     EXPECT_TRUE(sink.has(1, "boot file 0x6001 too big than boot part 0x6000\n")) << sink.joined();
-    EXPECT_FALSE(exists(out));
+    EXPECT_TRUE(readBytes(out) == built) << "a failed build leaves the earlier package alone";
 }
 
 TEST_F(Builder, KSizeCheckLinesAndFirmwareRounding)
@@ -568,11 +569,13 @@ TEST_F(Builder, KSizeCheckLinesAndFirmwareRounding)
     sink.lines.clear();
     const std::string img = file("img.bin", kImage(100, 4096, "KLM_V1", 0x22));
     const std::string out = path("k.pkg");
+    std::remove(out.c_str());
     ASSERT_EQ(fota_make_package(request(4, kTable(0x40000, 0x4000), img, "", out)), -1);
     EXPECT_TRUE(sink.has(1, "packsize:\t 4K\n")) << sink.joined();
     EXPECT_TRUE(sink.has(1, "firamwaresize:\t 8K\n"));
     EXPECT_TRUE(sink.has(1, "mastersize:\t 16K\n"));
     EXPECT_TRUE(sink.has(1, "size not enough for upgrade, also need 4K\n"));
+    EXPECT_FALSE(sink.hasText("package verified\n")) << "no verification after a failed size check";
     EXPECT_FALSE(exists(out));
 }
 
@@ -662,7 +665,8 @@ TEST_F(Builder, RejectedPackageIsRemoved)
     EXPECT_TRUE(sink.has(1, "package verification failed: record 1 (cpu1 block 0): injected fault\n"))
         << sink.joined();
     EXPECT_FALSE(sink.hasText("package verified\n"));
-    EXPECT_FALSE(sink.joined().find("packsize") != std::string::npos) << "no size check after a rejection";
+    EXPECT_EQ(sink.lines.back().second.rfind("package verification failed: ", 0), 0u)
+        << "the size check comes first, verification last";
     EXPECT_FALSE(exists(out));
     EXPECT_EQ(seen.newImage, newPath);
     EXPECT_EQ(seen.oldImage, oldPath);

@@ -6,10 +6,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -142,7 +146,8 @@ TEST_F(Cli, FailuresGiveExitCode1)
                               "zn3150/new.bin", "--output", "none.pkg"},
                              samples());
     EXPECT_EQ(b.code, 1);
-    EXPECT_TRUE(b.out.contains("[ERROR] ZN3150 has no package layout for method 4\n")) << b.out.toStdString();
+    EXPECT_TRUE(b.out.contains("[ERROR] ZN3150 images cannot be built with method 4: ZN3150 takes methods 1 and 3\n"))
+        << b.out.toStdString();
     EXPECT_FALSE(QFile::exists(samples() + "/none.pkg"));
 
     const CliRun m = deltamaker({"build", "--method", "1", "--partition", "klm4410/partition.bin", "--old",
@@ -205,6 +210,10 @@ TEST_F(Cli, UsageErrorsGiveExitCode2)
         {"partitions", "--create", "t.bin", "seventeen_bytes_x:0:1"},
         {"partitions", "t.bin", "--board", "other"},
         {"samples"},
+        {"build", "--method", "abc"},
+        {"build", "--method", "5", "--partition", "p", "--new", "n", "--output", "o"},
+        {"build", "--method", "-1", "--partition", "p", "--new", "n", "--output", "o"},
+        {"build", "--method", "3", "--partition", "p", "--new", "n", "--output", "o"},
     };
     for (const QStringList &args : bad) {
         SCOPED_TRACE(args.join(' ').left(80).toStdString());
@@ -219,6 +228,167 @@ TEST_F(Cli, UsageErrorsGiveExitCode2)
         EXPECT_TRUE(r.out.startsWith(QString("usage: deltamaker ") + cmd)) << r.out.toStdString();
     }
     EXPECT_EQ(deltamaker({"--help"}).code, 0);
+
+    // The message names what is wrong.
+    const CliRun m = deltamaker({"build", "--method", "abc"});
+    EXPECT_TRUE(m.err.startsWith("deltamaker: --method must be 0, 1, 2, 3 or 4, not \"abc\"\n")) << m.err.toStdString();
+    const CliRun o = deltamaker({"build", "--method", "2", "--partition", "p", "--new", "n", "--output", "x"});
+    EXPECT_TRUE(o.err.startsWith("deltamaker: --old is required for method 2\n")) << o.err.toStdString();
+    std::vector<QString> many;
+    QStringList create = {"partitions", "--create", dir->path() + "/many.bin"};
+    for (int i = 0; i < 65; ++i)
+        create << QString("p%1:%2:0x100").arg(i).arg(i * 0x100);
+    const CliRun t = deltamaker(create);
+    EXPECT_EQ(t.code, 2);
+    EXPECT_TRUE(t.err.startsWith("deltamaker: a partition table holds at most 64 partitions, not 65\n")) << t.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir->path() + "/many.bin"));
+    create.removeLast();
+    EXPECT_EQ(deltamaker(create).code, 0);
+    const CliRun listed = deltamaker({"partitions", dir->path() + "/many.bin"});
+    EXPECT_EQ(listed.code, 0) << listed.out.toStdString();
+
+    const CliRun help = deltamaker({"--help"});
+    EXPECT_TRUE(help.out.contains("ZN3150 images take methods 1 and 3; KLM4410 images take methods 0 to 4."));
+}
+
+// Folders, FIFOs and devices given for every input of every subcommand fail at once with a
+// message naming the path; nothing hangs or aborts.
+TEST_F(Cli, SpecialFilesAreRefusedAsInputs)
+{
+    const QString folder = dir->path() + "/a_folder";
+    const QString fifo = dir->path() + "/a_fifo";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const QString s = samples();
+    const auto with = [](QStringList args, const QString &opt, const QString &path) {
+        const int at = args.indexOf(opt);
+        if (at >= 0)
+            args[at + 1] = path;
+        else
+            args << opt << path;
+        return args;
+    };
+    const QStringList build = {"build", "--method", "1", "--partition", s + "/zn3150/partition.bin", "--old",
+                               s + "/zn3150/old.bin", "--new", s + "/zn3150/new.bin", "--output", dir->path() + "/x.pkg"};
+    QStringList made = {"build", "--method", "1"};
+    made << cases()[0].inputs << "--output" << "special.pkg";
+    ASSERT_EQ(deltamaker(made, s).code, 0);
+    QStringList verify = {"verify", s + "/special.pkg"};
+    for (const QString &arg : cases()[0].inputs)
+        verify << (arg.startsWith("--") ? arg : s + "/" + arg);
+    for (const QString &special : {folder, fifo, QString("/dev/null")}) {
+        std::vector<QStringList> runs;
+        for (const char *opt : {"--partition", "--old", "--new", "--boot", "--nv1", "--nv2"})
+            runs.push_back(with(build, opt, special));
+        for (const char *opt : {"--partition", "--old", "--new", "--boot", "--nv1", "--nv2"})
+            runs.push_back(with(verify, opt, special));
+        QStringList pkgIsSpecial = verify;
+        pkgIsSpecial[1] = special;
+        runs.push_back(pkgIsSpecial);
+        runs.push_back({"info", special});
+        runs.push_back({"partitions", special});
+        for (const QStringList &args : runs) {
+            SCOPED_TRACE(args.join(' ').toStdString());
+            const CliRun r = deltamaker(args);
+            EXPECT_EQ(r.code, 1) << r.out.toStdString() << r.err.toStdString();
+            EXPECT_TRUE((r.out + r.err).contains(special + " is a ")) << r.out.toStdString() << r.err.toStdString();
+            EXPECT_TRUE((r.out + r.err).contains(", not a regular file"));
+        }
+    }
+    EXPECT_FALSE(QFile::exists(dir->path() + "/x.pkg"));
+}
+
+TEST_F(Cli, SpecialOutputsAreLeftAlone)
+{
+    const QString folder = dir->path() + "/out_folder";
+    const QString fifo = dir->path() + "/out_fifo";
+    const QString device = dir->path() + "/out_null";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    ASSERT_TRUE(QFile::link("/dev/null", device));
+    const Case &c = cases()[1];
+    for (const QString &out : {folder, fifo, device}) {
+        QStringList build = {"build", "--method", QString::number(c.method)};
+        build << c.inputs << "--output" << out;
+        const CliRun r = deltamaker(build, samples());
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(r.out.contains("[ERROR] output " + out + " exists and is a")) << r.out.toStdString();
+        const CliRun t = deltamaker({"partitions", "--create", out, "cpu:0:0x1000"});
+        EXPECT_EQ(t.code, 1);
+        EXPECT_TRUE(t.err.contains(out + " exists and is not a regular file")) << t.err.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_TRUE(QFileInfo(device).isSymLink());
+    struct stat st;
+    ASSERT_EQ(::stat(fifo.toLocal8Bit().constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+}
+
+// Two processes building to one output at once: each either fails or succeeded with its own
+// verified package; the file in place is a whole package of one that succeeded.
+TEST_F(Cli, TwoBuildsToOneOutput)
+{
+    const Case &m1 = cases()[3];
+    const Case &m3 = cases()[5];
+    const QString out = samples() + "/same.pkg";
+    for (int round = 0; round < 3; ++round) {
+        QProcess a, b;
+        a.setWorkingDirectory(samples());
+        b.setWorkingDirectory(samples());
+        a.start(TestPaths::binDir() + "/deltamaker", QStringList{"build", "--method", "1"} + m1.inputs + QStringList{"--output", "same.pkg"});
+        b.start(TestPaths::binDir() + "/deltamaker", QStringList{"build", "--method", "3"} + m3.inputs + QStringList{"--output", "same.pkg"});
+        ASSERT_TRUE(a.waitForFinished(120000) && b.waitForFinished(120000));
+        const bool aOk = a.exitCode() == 0, bOk = b.exitCode() == 0;
+        ASSERT_TRUE(aOk || bOk);
+        for (QProcess *p : {&a, &b}) {
+            if (p->exitCode() != 0) {
+                EXPECT_TRUE(p->readAllStandardOutput().contains("is being written by another build"));
+            }
+        }
+        QStringList verify = {"verify", "same.pkg"};
+        const CliRun v1 = deltamaker(verify + m1.inputs + QStringList{"--method", "1"}, samples());
+        const CliRun v3 = deltamaker(verify + m3.inputs + QStringList{"--method", "3"}, samples());
+        EXPECT_TRUE((aOk && v1.code == 0) || (bOk && v3.code == 0)) << v1.out.toStdString() << v3.out.toStdString();
+        const QStringList left = QDir(samples()).entryList({".same.pkg*"}, QDir::Files | QDir::Hidden);
+        EXPECT_TRUE(left.isEmpty()) << left.join(' ').toStdString();
+    }
+    QFile::remove(out);
+}
+
+TEST_F(Cli, ReadersSayWhatTheyNeed)
+{
+    const Case &c = cases()[0]; // ZN3150 method 1 with boot and NV files
+    QStringList build = {"build", "--method", "1"};
+    build << c.inputs << "--output" << "full.pkg";
+    const CliRun b = deltamaker(build, samples());
+    ASSERT_EQ(b.code, 0) << b.out.toStdString();
+    EXPECT_TRUE(b.err.isEmpty()) << "no progress line when standard error is not a terminal";
+    const CliRun v = deltamaker({"verify", "full.pkg", "--partition", "zn3150/partition.bin", "--old", "zn3150/old.bin",
+                                 "--new", "zn3150/new.bin", "--nv1", "zn3150/nv_usr.bin", "--nv2", "zn3150/nv_amt.bin"},
+                                samples());
+    EXPECT_EQ(v.code, 1);
+    EXPECT_TRUE(v.out.contains("verifying it needs the boot image (--boot)")) << v.out.toStdString();
+
+    // The board comes from the table.
+    const CliRun z = deltamaker({"partitions", "zn3150/partition.bin"}, samples());
+    EXPECT_EQ(z.code, 0);
+    EXPECT_TRUE(z.out.startsWith("board: ZN3150 (worked out from the table; --board sets it)\n")) << z.out.toStdString();
+    EXPECT_TRUE(z.out.contains("boot             0x00000000 0x00006000\n"));
+    const CliRun k = deltamaker({"partitions", "klm4410/partition.bin"}, samples());
+    EXPECT_TRUE(k.out.startsWith("board: KLM4410")) << k.out.toStdString();
+
+    // CRCs are hexadecimal everywhere.
+    QFile f(samples() + "/full.pkg");
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    f.seek(12);
+    f.write("\x01\x02\x03\x04", 4);
+    f.close();
+    const CliRun i = deltamaker({"info", "full.pkg"}, samples());
+    EXPECT_EQ(i.code, 1);
+    EXPECT_TRUE(QRegularExpression("CRC-32: +0x04030201 INVALID, computed 0x[0-9a-f]{8}\n").match(i.out).hasMatch())
+        << i.out.toStdString();
+    const CliRun j = deltamaker({"info", "full.pkg", "--json"}, samples());
+    EXPECT_TRUE(QRegularExpression("\"old_crc32\": \"0x[0-9a-f]{8}\"").match(j.out).hasMatch()) << j.out.toStdString();
 }
 
 } // namespace

@@ -246,7 +246,7 @@ TEST(SwBsdiff, TinyAndEmptyBlocks)
     ASSERT_EQ(r.rc, 0) << r.out;
     Bytes back;
     std::string error;
-    ASSERT_TRUE(apply_block_patch(nullptr, 0, r.patch.data(), r.patch.size(), back, error)) << error;
+    ASSERT_TRUE(apply_block_patch(nullptr, 0, r.patch.data(), r.patch.size(), newB.size(), back, error)) << error;
     EXPECT_EQ(back, newB);
 }
 
@@ -298,8 +298,8 @@ void roundTrip(const Bytes &oldB, const Bytes &newB, const std::string &what, in
     EXPECT_EQ(get_sm8(r.patch.data() + 24), static_cast<int64_t>(newB.size()));
     Bytes back;
     std::string error;
-    ASSERT_TRUE(apply_block_patch(oldB.data(), oldB.size(), r.patch.data(), r.patch.size(), back,
-                                  error))
+    ASSERT_TRUE(apply_block_patch(oldB.data(), oldB.size(), r.patch.data(), r.patch.size(),
+                                  newB.size(), back, error))
         << what << ": " << error;
     ASSERT_EQ(back, newB) << what;
     ++done;

@@ -54,7 +54,10 @@ Bytes makePatch(const std::vector<Triple> &triples, const Bytes &diff, const Byt
 
 bool apply(const Bytes &oldB, const Bytes &patch, Bytes &out, std::string &error)
 {
-    return apply_block_patch(oldB.data(), oldB.size(), patch.data(), patch.size(), out, error);
+    // The size the record would promise: the header's own, so that other checks are reached.
+    const int64_t said = patch.size() >= 32 ? get_sm8(patch.data() + 24) : 0;
+    const size_t promised = said >= 0 && said <= 20480 ? static_cast<size_t>(said) : 0;
+    return apply_block_patch(oldB.data(), oldB.size(), patch.data(), patch.size(), promised, out, error);
 }
 
 TEST(ApplyBlockPatch, FollowsTheMeaningOfAPatch)
@@ -213,7 +216,7 @@ TEST(ApplyBlockPatch, EveryTruncationIsRejected)
     Bytes out;
     std::string error;
     for (size_t n = 0; n < patch.size(); ++n) {
-        EXPECT_FALSE(apply_block_patch(oldB.data(), oldB.size(), patch.data(), n, out, error)) << n;
+        EXPECT_FALSE(apply_block_patch(oldB.data(), oldB.size(), patch.data(), n, newB.size(), out, error)) << n;
     }
 }
 
@@ -258,6 +261,36 @@ TEST(ApplyBlockPatch, RandomDamageNeverCrashes)
     }
     // Nearly all damage is caught by the exact-length checks.
     EXPECT_GT(rejected, total * 9 / 10);
+}
+
+} // namespace
+
+namespace {
+
+// A small patch whose header claims far more than its record promises: refused from the header
+// alone, before its stream (which really expands to a megabyte) is decoded or anything sized by
+// the claim is allocated.
+TEST(ApplyBlockPatch, ClaimsBeyondTheRecordAreRefusedBeforeDecoding)
+{
+    const Bytes zeros(1 << 20, 0);
+    const Bytes huge = makePatch({}, zeros, {}, 0x7fffffff, int64_t(zeros.size()), 0);
+    ASSERT_LT(huge.size(), 4096u);
+    const Bytes oldB(kBlockPatchMaxNewSize, 1);
+    Bytes out;
+    std::string error;
+    EXPECT_FALSE(apply_block_patch(oldB.data(), oldB.size(), huge.data(), huge.size(), 20480, out, error));
+    EXPECT_EQ(error, "block patch: header says 2147483647 new bytes, the record 20480");
+
+    // The record's own size, but a control block no 20480-byte block can have.
+    const Bytes longControl = makePatch({}, zeros, {}, 20480, int64_t(zeros.size()), 0);
+    EXPECT_FALSE(apply_block_patch(oldB.data(), oldB.size(), longControl.data(), longControl.size(), 20480, out,
+                                   error));
+    EXPECT_EQ(error, "block patch: control length 1048576 is more than 20480 new bytes allow");
+
+    // A record promising more than a block holds.
+    EXPECT_FALSE(apply_block_patch(oldB.data(), oldB.size(), huge.data(), huge.size(), 20481, out, error));
+    EXPECT_EQ(error, "block patch: record promises 20481 new bytes, more than a block holds");
+    EXPECT_TRUE(out.empty());
 }
 
 } // namespace
