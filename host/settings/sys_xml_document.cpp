@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTextStream>
 
 bool SysXmlDocument::load(const QString &file)
@@ -34,13 +35,19 @@ bool SysXmlDocument::load(const QString &file)
 
 bool SysXmlDocument::save(const QString &file) const
 {
-    QFile f(file);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    // A temporary file in the same folder is renamed over the old one only after every byte
+    // is written and the file is closed, so a failed save leaves the old file as it was.
+    QSaveFile f(file);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
     QTextStream stream(&f);
     m_doc.save(stream, 1, QDomNode::EncodingFromDocument);
     stream.flush();
-    return true;
+    if (stream.status() != QTextStream::Ok) {
+        f.cancelWriting();
+        return false;
+    }
+    return f.commit();
 }
 
 bool SysXmlDocument::saveAgain() const

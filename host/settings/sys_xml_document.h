@@ -11,8 +11,9 @@ public:
     // Reads and parses the whole file (no namespace processing). False when the file cannot be
     // opened, does not parse or yields an empty document; the document is then left empty.
     bool load(const QString &file);
-    // Writes the document with an indent of one blank, truncating the file. False only when
-    // the file cannot be opened for writing.
+    // Writes the document with an indent of one blank through a temporary file in the same
+    // folder that replaces `file` once complete. False when the file cannot be written in
+    // full; `file` is then left as it was.
     bool save(const QString &file) const;
     // save() to the file of the last successful load() (or setFileName()).
     bool saveAgain() const;
