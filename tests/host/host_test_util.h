@@ -3,11 +3,16 @@
 
 #include "common/utils.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextCodec>
+#include <QTimer>
+
+#include <functional>
 
 // Makes a fresh temporary folder the working directory for one scope.
 class ScopedWorkDir
@@ -40,4 +45,22 @@ inline bool writeGbkXml(const QString &path, const QString &body)
 {
     const QString text = QStringLiteral("<?xml version = \"1.0\" encoding = \"GBK\"?>\n") + body;
     return writeBytes(path, QTextCodec::codecForName("GBK")->fromUnicode(text));
+}
+
+// Hands the next modal dialog to `act` once it runs; a dialog `act` leaves open is rejected,
+// so that no test waits on it.
+inline void onNextModal(const std::function<void(QDialog *)> &act)
+{
+    auto *timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    timer->start(10);
 }
