@@ -58,6 +58,9 @@ SettingWindow::SettingWindow(ITestTools *plugin, TextFn lookup, const QString &l
     m_save->setThemeColor(QStringLiteral("#FF0000"));
     m_cancel = new SysButton(buttonBox, text("setting/action/cancel"));
     m_cancel->setThemeColor(QStringLiteral("#A9A9A9"));
+    // Return in an attribute row must not save and close the dialog.
+    m_save->setAutoDefault(false);
+    m_cancel->setAutoDefault(false);
     buttons->addStretch(1);
     buttons->addWidget(m_save);
     buttons->addWidget(m_cancel);

@@ -43,35 +43,24 @@ bool hopeless(double value, double bottom, double top)
     return (value > top && top >= 0) || (value < bottom && bottom <= 0);
 }
 
-class IntRangeValidator : public QIntValidator
+template <typename Base> class StrictRangeValidator : public Base
 {
 public:
-    using QIntValidator::QIntValidator;
-    State validate(QString &input, int &pos) const override
+    using Base::Base;
+    QValidator::State validate(QString &input, int &pos) const override
     {
-        const State state = QIntValidator::validate(input, pos);
-        bool ok = false;
-        const qlonglong value = input.toLongLong(&ok);
-        return state == Intermediate && ok && hopeless(double(value), bottom(), top()) ? Invalid : state;
-    }
-};
-
-class RealRangeValidator : public QDoubleValidator
-{
-public:
-    using QDoubleValidator::QDoubleValidator;
-    State validate(QString &input, int &pos) const override
-    {
-        const State state = QDoubleValidator::validate(input, pos);
+        const QValidator::State state = Base::validate(input, pos);
         bool ok = false;
         const double value = QLocale::c().toDouble(input, &ok);
-        return state == Intermediate && ok && hopeless(value, bottom(), top()) ? Invalid : state;
+        return state == QValidator::Intermediate && ok && hopeless(value, this->bottom(), this->top())
+            ? QValidator::Invalid
+            : state;
     }
 };
 
 QDoubleValidator *realValidator(double bottom, double top, QObject *parent)
 {
-    auto *v = new RealRangeValidator(bottom, top, 2, parent);
+    auto *v = new StrictRangeValidator<QDoubleValidator>(bottom, top, 2, parent);
     v->setNotation(QDoubleValidator::StandardNotation);
     v->setLocale(QLocale::c()); // "1.50" in every locale, as the file stores it
     return v;
@@ -79,7 +68,7 @@ QDoubleValidator *realValidator(double bottom, double top, QObject *parent)
 
 QIntValidator *intValidator(int bottom, int top, QObject *parent)
 {
-    auto *v = new IntRangeValidator(bottom, top, parent);
+    auto *v = new StrictRangeValidator<QIntValidator>(bottom, top, parent);
     v->setLocale(QLocale::c());
     return v;
 }
@@ -175,12 +164,14 @@ void TestNodeAttrList::showRecord(const TEST_NODE_DATA &record, int settingKind)
         return;
     }
     const int type = qBound(0, record.paramType, int(DataString));
+    showTypeRows(type);
     m_type->setCurrentIndex(type);
+    // The stored texts are shown as they are; only a change of type reformats them.
     m_value->setText(record.paramValue);
     m_up->setText(record.paramUpLimit);
     m_down->setText(record.paramDownLimit);
     m_bool->setCurrentIndex(record.paramValue == QLatin1String("true") ? 0 : 1);
-    showTypeRows(type);
+    rebuildValueValidator();
 }
 
 void TestNodeAttrList::showTypeRows(int type)

@@ -433,9 +433,8 @@ TEST_F(SettingEditor, RowsFollowTheRecordAndItsType)
     EXPECT_TRUE(attrs->typeBox()->styleSheet().contains("#409eff"));
 
     w->tree()->setCurrentItem(motor->child(1)->child(0)); // float
-    EXPECT_EQ(attrs->valueEdit()->text(), "1.50");
-    EXPECT_EQ(attrs->upEdit()->text(), "2.00");
-    EXPECT_EQ(attrs->downEdit()->text(), "0.00");
+    EXPECT_EQ(attrs->valueEdit()->text(), "1.5"); // shown as stored
+    EXPECT_EQ(attrs->upEdit()->text(), "2");
     QString probe = "2.5"; // above the upper limit: no more typing can bring it back
     int pos = 0;
     EXPECT_EQ(attrs->valueEdit()->validator()->validate(probe, pos), QValidator::Invalid);
@@ -484,6 +483,8 @@ TEST_F(SettingEditor, EditsAreValidatedAndStoredInTheCurrentItem)
     EXPECT_EQ(SettingConfigTree::itemData(speed).name.toStored(), u("zh$$$转速"));
     QTest::keyClicks(attrs->paramNameEdit(), "_x-2");
     EXPECT_EQ(SettingConfigTree::itemData(speed).paramName, "speedx2");
+    QTest::keyClick(attrs->paramNameEdit(), Qt::Key_Return); // Return does not end the dialog
+    EXPECT_TRUE(w->isVisible());
 
     // The lower limit raised above the value: typing outside the new range is refused, and
     // the node is not stored.
