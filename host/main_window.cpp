@@ -8,6 +8,7 @@
 #include "host/packages/gen_pkg_window.h"
 #include "host/packages/import_pkg_window.h"
 #include "host/plugin_info.h"
+#include "host/settings/setting_window.h"
 #include "host/settings/sys_xml_document.h"
 #include "widgetkit/sys_button.h"
 #include "widgetkit/sys_group_box.h"
@@ -357,8 +358,11 @@ SysMenu *MainWindow::buildPluginMenu(PluginInfo *info)
     }
     if (info->isUnloadable()) {
         if (info->hasConfigFile()) {
-            // The setting editor attaches to this entry.
-            menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/updateSetting")));
+            connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/updateSetting"))),
+                    &QAction::triggered, this, [this, base] {
+                        if (PluginInfo *p = plugin(base))
+                            editSettings(p);
+                    });
         } else {
             connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/createSetting"))),
                     &QAction::triggered, this, [this, base] {
@@ -375,6 +379,21 @@ SysMenu *MainWindow::buildPluginMenu(PluginInfo *info)
 void MainWindow::showPluginMenu(PluginInfo *info)
 {
     buildPluginMenu(info)->popup(QCursor::pos());
+}
+
+bool MainWindow::editSettings(PluginInfo *info)
+{
+    QString lang;
+    m_langs.currentLang(kContext, lang);
+    SettingWindow dialog(info, [this](const QString &key) { return tr_(key); }, lang, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    PluginUIBase *window = info->window();
+    if (!window || !window->reloadConfig()) {
+        errorText(tr_(QStringLiteral("main/plugin/reloadFail")));
+        return false;
+    }
+    return true;
 }
 
 bool MainWindow::createSettingFile(PluginInfo *info)

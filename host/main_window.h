@@ -68,6 +68,9 @@ public:
     // The plug-in's manual: lang-specific docs/<base>/<lang>.doc first, then docs/<base>.doc.
     bool findManual(const QString &baseName, QString &path);
 
+    // Runs the setting editor for the plug-in modally; once it is accepted the plug-in reloads
+    // its settings. True when both succeeded.
+    bool editSettings(PluginInfo *info);
     // Writes an empty setting file for the plug-in, creating its folder.
     bool createSettingFile(PluginInfo *info);
     // Unloads the plug-in and deletes its library; with removeFiles also its config, logs,

@@ -2,21 +2,27 @@
 
 #include <QColor>
 #include <QDir>
-#include <QFile>
 #include <QGuiApplication>
-#include <QHash>
-#include <QImage>
-#include <QMutex>
-#include <QPainter>
-#include <QPainterPath>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QScreen>
+#include <QVector>
 #include <QWidget>
 
+#include <climits>
 #include <cmath>
 
+// The kit is linked statically into the host and into every plug-in, where nothing else
+// would pull the resource object in. Each module registers its own copy; lookups find the
+// first, and a plug-in's copy goes away with the plug-in. Q_INIT_RESOURCE must stand outside
+// any namespace.
+static void initKitResources()
+{
+    Q_INIT_RESOURCE(widgetkit);
+}
+
 namespace {
+
+const char *const kArrowFolder = ":/tessel/kit/arrows";
 
 int hexDigit(QChar ch)
 {
@@ -110,52 +116,39 @@ void appendStyle(QWidget *widget, const QString &fragment)
 
 QString arrowImage(const QString &colour, bool up)
 {
-    static QMutex mutex;
-    static QHash<QString, QString> made;
+    static const bool registered = (initKitResources(), true);
+    (void)registered;
     const QColor color(colour);
     if (colour.isEmpty() || !color.isValid())
         return QString();
-    const QString key = color.name(QColor::HexArgb).mid(1) + (up ? QLatin1String("-up") : QLatin1String("-down"));
-    QMutexLocker lock(&mutex);
-    auto it = made.constFind(key);
-    if (it != made.constEnd())
-        return *it;
-
-    // One folder per user: another user's folder may not be writable.
-    QString user = QString::fromLocal8Bit(qgetenv("USER"));
-    if (user.isEmpty())
-        user = QString::fromLocal8Bit(qgetenv("USERNAME"));
-    user.remove(QRegularExpression(QStringLiteral("[^A-Za-z0-9_.-]")));
-    const QString folder = QDir::tempPath() + QLatin1String("/tessel-kit-arrows-") + user;
-    const QString path = folder + QLatin1String("/arrow-") + key + QLatin1String(".png");
-    if (!QFile::exists(path)) {
-        QImage image(24, 16, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        {
-            QPainter painter(&image);
-            painter.setRenderHint(QPainter::Antialiasing);
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(color);
-            QPainterPath triangle;
-            if (up) {
-                triangle.moveTo(2, 14);
-                triangle.lineTo(22, 14);
-                triangle.lineTo(12, 2);
-            } else {
-                triangle.moveTo(2, 2);
-                triangle.lineTo(22, 2);
-                triangle.lineTo(12, 14);
-            }
-            triangle.closeSubpath();
-            painter.drawPath(triangle);
+    // The shipped arrows, by colour; a colour without its own arrow gets the nearest one.
+    static const QVector<QRgb> shipped = [] {
+        QVector<QRgb> out;
+        const QRegularExpression name(QStringLiteral("^arrow-([0-9a-f]{6})-down\\.png$"));
+        for (const QString &file : QDir(QLatin1String(kArrowFolder)).entryList(QDir::Files)) {
+            const QRegularExpressionMatch m = name.match(file);
+            if (m.hasMatch())
+                out.push_back(m.captured(1).toUInt(nullptr, 16));
         }
-        QSaveFile file(path);
-        if (!QDir().mkpath(folder) || !file.open(QIODevice::WriteOnly) || !image.save(&file, "PNG")
-            || !file.commit())
-            return QString();
+        return out;
+    }();
+    if (shipped.isEmpty())
+        return QString();
+    const QRgb want = color.rgb();
+    QRgb best = shipped.front();
+    int bestDistance = INT_MAX;
+    for (QRgb rgb : shipped) {
+        const int dr = qRed(rgb) - qRed(want), dg = qGreen(rgb) - qGreen(want), db = qBlue(rgb) - qBlue(want);
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = rgb;
+        }
     }
-    made.insert(key, path);
-    return path;
+    return QStringLiteral("%1/arrow-%2-%3.png")
+        .arg(QLatin1String(kArrowFolder))
+        .arg(best & 0xffffff, 6, 16, QLatin1Char('0'))
+        .arg(up ? QLatin1String("up") : QLatin1String("down"));
 }
 
 QString rule(const QString &selector, const QString &declarations)

@@ -29,10 +29,10 @@ QString scrollBarFragment(const QString &selector, const QString &colour);
 // Rule for one selector: "\t<selector>{\t\t<declarations>\t}". Declarations are joined by
 // "\t\t".
 QString rule(const QString &selector, const QString &declarations);
-// Path of a small PNG triangle in `colour` pointing down (or up), for "image: url(...)".
-// Qt draws CSS border triangles as bars, so the kit's arrows are images made on first use
-// and kept in the temporary folder. Empty when the colour is not valid or the file cannot be
-// written (the rule then carries no image and Qt ignores it).
+// Resource path (":/...") of a small PNG triangle pointing down (or up), for "image: url(...)".
+// Qt draws CSS border triangles as bars, so the kit ships its arrows as images: one pair per
+// theme colour of the kit, and the nearest of them for any other colour. Nothing is written
+// at run time. Empty when the colour is not valid.
 QString arrowImage(const QString &colour, bool up);
 // Text helpers for printf-style fragments.
 inline QByteArray c8(const QString &s) { return s.toUtf8(); }

@@ -177,6 +177,19 @@ void SysTree::startDrag(Qt::DropActions)
     auto *drag = new QDrag(this); // deleted by Qt when the drag ends
     drag->setMimeData(mime);
     drag->exec(Qt::MoveAction);
+    // A drop has already forgotten the drag; a cancelled one (Escape, released outside the
+    // tree, refused target) must not leave the item behind for a later drag to compare with.
+    endDrag();
+}
+
+void SysTree::endDrag()
+{
+    if (QTreeWidgetItem *hover = hoverItem()) {
+        if (hover != currentItem())
+            hover->setSelected(false);
+    }
+    m_dragItem = nullptr;
+    m_hover = QPersistentModelIndex();
 }
 
 bool SysTree::ownPayload(const QMimeData *mime) const

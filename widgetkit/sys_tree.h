@@ -65,6 +65,8 @@ protected:
     // callback refuses it. Remembers the dragged item.
     QMimeData *beginDrag();
     void startDrag(Qt::DropActions supportedActions) override;
+    // Forgets the dragged and hover items; the hover highlight goes unless it is current.
+    void endDrag();
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;

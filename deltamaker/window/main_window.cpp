@@ -145,6 +145,14 @@ bool MainWindow::bootRowHidden()
     return config->getInt(QStringLiteral("operMode"), mode) && (mode & kLowModeBits) == kNoBootMode;
 }
 
+bool MainWindow::reloadConfig()
+{
+    const bool loaded = tools && tools->config(true);
+    if (m_rows[BootRow])
+        m_rows[BootRow]->setHidden(bootRowHidden());
+    return loaded;
+}
+
 void MainWindow::initUi()
 {
     auto *splitter = new SysSplitter(this);

@@ -31,6 +31,9 @@ public:
     QString pluginName() override;
     QString historyHtml() override;
     void initUi() override;
+    // Reads the setting file again and shows or hides the boot row by "operMode".
+    // False when the file is missing or does not load.
+    bool reloadConfig() override;
 
     // The button's handler: true when the package was built and verified.
     bool runAction(Action action);

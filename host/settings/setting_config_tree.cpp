@@ -1,8 +1,11 @@
 #include "host/settings/setting_config_tree.h"
 
 #include "common/dialogs.h"
+#include "widgetkit/sys_menu.h"
 
 #include <QIcon>
+#include <QKeyEvent>
+#include <QKeySequence>
 
 namespace {
 const char *const kRootIcon = "./images/script/nodeEdit.png";
@@ -14,6 +17,7 @@ SettingConfigTree::SettingConfigTree(TextFn text, const QString &langCode, QWidg
     : SysTree(parent), m_text(std::move(text)), m_langCode(langCode)
 {
     registerTestNodeDataType();
+    setDragCallback([this](QTreeWidgetItem *item, SYS_DRAG_STATE state) { return dragRule(item, state); });
     setHeaderHidden(true);
     setColumnCount(1);
     m_root = new QTreeWidgetItem(this);
@@ -58,8 +62,7 @@ void SettingConfigTree::addNodes(QTreeWidgetItem *parent, const std::vector<Sett
 
 void SettingConfigTree::fromSettingTree(const SettingTree &tree)
 {
-    clipboardState = 2;
-    clipboardSource = nullptr;
+    clearClipboard();
     qDeleteAll(m_root->takeChildren());
     m_kind = tree.kind;
     addNodes(m_root, tree.nodes);
@@ -114,4 +117,221 @@ bool SettingConfigTree::saveFile(const QString &path)
         return false;
     }
     return true;
+}
+
+QString SettingConfigTree::text(const char *key) const
+{
+    return m_text ? m_text(QLatin1String(key)) : QString();
+}
+
+namespace {
+// True when `item` is `ancestor` or lies below it.
+bool isWithin(const QTreeWidgetItem *item, const QTreeWidgetItem *ancestor)
+{
+    for (; item; item = item->parent()) {
+        if (item == ancestor)
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+QTreeWidgetItem *SettingConfigTree::addNode(QTreeWidgetItem *at, int type, bool sub)
+{
+    if (!at || (!sub && !at->parent()))
+        return nullptr;
+    const bool folder = type == NodeFolder;
+    TEST_NODE_DATA data;
+    data.nodeType = folder ? NodeFolder : NodeItem;
+    const char *key = sub ? (folder ? "setting/createSetting/subFolder" : "setting/createSetting/subItem")
+                          : (folder ? "setting/createSetting/folder" : "setting/createSetting/item");
+    data.name.set(m_langCode, text(key));
+    data.paramName = folder ? QStringLiteral("folder") : QStringLiteral("parameter");
+    QTreeWidgetItem *item = addNodeItem(nullptr, data);
+    if (sub) {
+        at->addChild(item);
+        at->setExpanded(true);
+    } else {
+        QTreeWidgetItem *parent = at->parent();
+        parent->insertChild(parent->indexOfChild(at) + 1, item);
+    }
+    setCurrentItem(item);
+    return item;
+}
+
+void SettingConfigTree::removeNode(QTreeWidgetItem *item)
+{
+    if (!item || !item->parent())
+        return;
+    if (isWithin(m_clipSource, item))
+        clearClipboard();
+    delete item->parent()->takeChild(item->parent()->indexOfChild(item));
+}
+
+void SettingConfigTree::copyNode(QTreeWidgetItem *item)
+{
+    if (item && item->parent()) {
+        m_clipSource = item;
+        m_clipState = Copied;
+    }
+}
+
+void SettingConfigTree::cutNode(QTreeWidgetItem *item)
+{
+    if (item && item->parent()) {
+        m_clipSource = item;
+        m_clipState = Cut;
+    }
+}
+
+void SettingConfigTree::clearClipboard()
+{
+    m_clipState = Empty;
+    m_clipSource = nullptr;
+}
+
+void SettingConfigTree::place(QTreeWidgetItem *node, QTreeWidgetItem *target)
+{
+    const int type = nodeType(target);
+    if (!target->parent() || (type == NodeFolder && (target->isExpanded() || target->childCount() == 0))) {
+        target->insertChild(0, node);
+        target->setExpanded(true);
+    } else {
+        QTreeWidgetItem *parent = target->parent();
+        parent->insertChild(parent->indexOfChild(target) + 1, node);
+    }
+    selectOnly(node);
+    setCurrentItem(node);
+}
+
+bool SettingConfigTree::moveNode(QTreeWidgetItem *node, QTreeWidgetItem *target)
+{
+    // A node cannot go into its own subtree: taking it out would take the target with it.
+    if (!node || !target || !node->parent() || isWithin(target, node))
+        return false;
+    QTreeWidgetItem *parent = node->parent();
+    parent->takeChild(parent->indexOfChild(node));
+    place(node, target);
+    return true;
+}
+
+QTreeWidgetItem *SettingConfigTree::pasteOnto(QTreeWidgetItem *target)
+{
+    if (!target || !m_clipSource)
+        return nullptr;
+    if (m_clipState == Copied) {
+        QTreeWidgetItem *copy = m_clipSource->clone(); // records included
+        place(copy, target);
+        return copy;
+    }
+    if (m_clipState == Cut && moveNode(m_clipSource, target))
+        return m_clipSource;
+    return nullptr;
+}
+
+void SettingConfigTree::expandAllBelow(QTreeWidgetItem *item)
+{
+    expandRecursively(item, true);
+}
+
+void SettingConfigTree::collapseAllBelow(QTreeWidgetItem *item)
+{
+    expandRecursively(item, false);
+}
+
+void SettingConfigTree::askSettingKind()
+{
+    const char *key = m_kind == KindNormal ? "setting/settingType/folderType" : "setting/settingType/normalType";
+    if (!askQuestionText(window()->windowTitle(), text(key)))
+        return;
+    m_kind = m_kind == KindNormal ? KindFolderType : KindNormal;
+    emit settingKindChanged(m_kind);
+}
+
+SysMenu *SettingConfigTree::createContextMenu(QTreeWidgetItem *item)
+{
+    auto *menu = new SysMenu(this);
+    menu->setThemeColor(QStringLiteral("#FF0000"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    if (!item)
+        return menu;
+    // The item may go away while the menu is open (a drop, a key); actions check it is there.
+    const QPersistentModelIndex at = indexFromItem(item);
+    auto add = [&](const char *key, std::function<void(QTreeWidgetItem *)> act) {
+        connect(menu->addAction(text(key)), &QAction::triggered, this, [this, at, act] {
+            if (QTreeWidgetItem *it = at.isValid() ? itemFromIndex(at) : nullptr)
+                act(it);
+        });
+    };
+    auto addSub = [&] {
+        add("setting/rightMenu/addSubFolder", [this](QTreeWidgetItem *it) { addNode(it, NodeFolder, true); });
+        add("setting/rightMenu/addSubItem", [this](QTreeWidgetItem *it) { addNode(it, NodeItem, true); });
+    };
+    auto addSibling = [&] {
+        add("setting/rightMenu/addFolder", [this](QTreeWidgetItem *it) { addNode(it, NodeFolder, false); });
+        add("setting/rightMenu/addItem", [this](QTreeWidgetItem *it) { addNode(it, NodeItem, false); });
+    };
+    auto clipboardEntries = [&] {
+        if (m_clipState != Empty) {
+            add("setting/rightMenu/paste", [this](QTreeWidgetItem *it) {
+                pasteOnto(it);
+                clearClipboard();
+            });
+        }
+        add("setting/rightMenu/cut", [this](QTreeWidgetItem *it) { cutNode(it); });
+        add("setting/rightMenu/copy", [this](QTreeWidgetItem *it) { copyNode(it); });
+    };
+    auto remove = [this](QTreeWidgetItem *it) { removeNode(it); };
+
+    switch (item->parent() ? nodeType(item) : NodeRoot) {
+    case NodeRoot:
+        add("setting/rightMenu/setSettingType", [this](QTreeWidgetItem *) { askSettingKind(); });
+        addSub();
+        break;
+    case NodeFolder:
+        addSibling();
+        addSub();
+        add("setting/rightMenu/removeThisFolder", remove);
+        clipboardEntries();
+        add("setting/rightMenu/expandAll", [this](QTreeWidgetItem *it) { expandAllBelow(it); });
+        if (item->isExpanded())
+            add("setting/rightMenu/collapseAll", [this](QTreeWidgetItem *it) { collapseAllBelow(it); });
+        break;
+    default:
+        addSibling();
+        add("setting/rightMenu/removeThisItem", remove);
+        clipboardEntries();
+        break;
+    }
+    return menu;
+}
+
+void SettingConfigTree::handleKey(QKeyEvent *event)
+{
+    QTreeWidgetItem *item = currentItem();
+    if (!event || !item)
+        return;
+    if (event->matches(QKeySequence::Copy))
+        copyNode(item);
+    else if (event->matches(QKeySequence::Cut))
+        cutNode(item);
+    else if (event->matches(QKeySequence::Paste))
+        pasteOnto(item);
+    else if (event->matches(QKeySequence::Delete))
+        removeNode(item);
+    else if (event->key() == Qt::Key_Escape)
+        clearClipboard();
+}
+
+bool SettingConfigTree::dragRule(QTreeWidgetItem *item, SYS_DRAG_STATE state)
+{
+    switch (state) {
+    case SYS_DRAG_START:
+        return item && item->parent();
+    case SYS_DRAG_HOVER:
+        return item != nullptr;
+    case SYS_DRAG_DROP:
+        return moveNode(draggedItem(), item);
+    }
+    return false;
 }

@@ -8,6 +8,9 @@
 
 #include <functional>
 
+class QKeyEvent;
+class SysMenu;
+
 class SettingConfigTree : public SysTree
 {
     Q_OBJECT
@@ -39,12 +42,49 @@ public:
 
     static TEST_NODE_DATA itemData(const QTreeWidgetItem *item, bool *ok = nullptr);
     static void setItemData(QTreeWidgetItem *item, const TEST_NODE_DATA &data);
+    static int nodeType(const QTreeWidgetItem *item) { return itemData(item).nodeType; }
 
-    // Clipboard of the editor: 0 copied, 1 cut, 2 nothing to paste.
-    int clipboardState = 2;
-    QTreeWidgetItem *clipboardSource = nullptr; // not owned
+    // Editing. Each acts on the given item; none of them changes the tree when refused.
+    enum ClipboardState { Copied = 0, Cut = 1, Empty = 2 };
+    // A new folder (NodeFolder) or item (NodeItem): as last child of `at` when `sub`, else right
+    // after `at` among its siblings (nothing then when `at` has no parent). Becomes current.
+    QTreeWidgetItem *addNode(QTreeWidgetItem *at, int type, bool sub);
+    // Removes the item and everything below it; the root stays.
+    void removeNode(QTreeWidgetItem *item);
+    // Puts the item on the clipboard (not the root, which cannot be copied or moved).
+    void copyNode(QTreeWidgetItem *item);
+    void cutNode(QTreeWidgetItem *item);
+    void clearClipboard();
+    int clipboardState() const { return m_clipState; }
+    QTreeWidgetItem *clipboardSource() const { return m_clipSource; }
+    // Pastes the clipboard onto `target` by the placement rule; the clipboard stays.
+    // Returns the placed item, or null when nothing was pasted.
+    QTreeWidgetItem *pasteOnto(QTreeWidgetItem *target);
+    // Moves `node` to `target` by the placement rule. Refused (false, nothing changes) when
+    // `target` is `node` or lies below it, or `node` is the root.
+    bool moveNode(QTreeWidgetItem *node, QTreeWidgetItem *target);
+    // Expands the item and every item below it / collapses it leaving those below expanded.
+    void expandAllBelow(QTreeWidgetItem *item);
+    void collapseAllBelow(QTreeWidgetItem *item);
+    // Asks whether to switch the setting kind and switches it on "是".
+    void askSettingKind();
+
+    // The context menu of an item (deleted when closed), not yet shown.
+    SysMenu *createContextMenu(QTreeWidgetItem *item);
+    // The editor's keys: Copy, Cut, Paste and Delete sequences, Escape.
+    void handleKey(QKeyEvent *event);
+    // The drag policy: anything but the root may be dragged, every item accepts the hover,
+    // a drop moves the dragged item by the placement rule.
+    bool dragRule(QTreeWidgetItem *item, SYS_DRAG_STATE state);
+
+signals:
+    void settingKindChanged(int kind);
 
 private:
+    // Inserts `node` (not in the tree) relative to `target`, then selects only it.
+    void place(QTreeWidgetItem *node, QTreeWidgetItem *target);
+    QString text(const char *key) const;
+
     void addNodes(QTreeWidgetItem *parent, const std::vector<SettingNode> &nodes);
     bool collect(const QTreeWidgetItem *parent, std::vector<SettingNode> &out) const;
 
@@ -52,4 +92,6 @@ private:
     QString m_langCode;
     int m_kind = KindNormal;
     QTreeWidgetItem *m_root = nullptr; // owned by the tree
+    int m_clipState = Empty;
+    QTreeWidgetItem *m_clipSource = nullptr; // not owned; cleared before it can be deleted
 };

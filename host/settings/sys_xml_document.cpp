@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSaveFile>
 #include <QTextStream>
 #include <QXmlStreamReader>
 
@@ -74,13 +75,19 @@ bool SysXmlDocument::setContent(const QByteArray &content)
 
 bool SysXmlDocument::save(const QString &file) const
 {
-    QFile f(file);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text))
+    // A temporary file in the same folder is renamed over the old one only after every byte
+    // is written and the file is closed, so a failed save leaves the old file as it was.
+    QSaveFile f(file);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Text))
         return false;
     QTextStream stream(&f);
     m_doc.save(stream, 1, QDomNode::EncodingFromDocument);
     stream.flush();
-    return true;
+    if (stream.status() != QTextStream::Ok) {
+        f.cancelWriting();
+        return false;
+    }
+    return f.commit();
 }
 
 bool SysXmlDocument::saveAgain() const

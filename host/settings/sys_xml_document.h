@@ -21,8 +21,9 @@ public:
     bool load(const QString &file);
     // The same over bytes already read; the file name is left alone.
     bool setContent(const QByteArray &content);
-    // Writes the document with an indent of one blank, truncating the file. False only when
-    // the file cannot be opened for writing.
+    // Writes the document with an indent of one blank through a temporary file in the same
+    // folder that replaces `file` once complete. False when the file cannot be written in
+    // full; `file` is then left as it was.
     bool save(const QString &file) const;
     // save() to the file of the last successful load() (or setFileName()).
     bool saveAgain() const;

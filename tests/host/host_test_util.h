@@ -4,12 +4,16 @@
 #include "common/utils.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextCodec>
+#include <QTimer>
+
+#include <functional>
 
 // Makes a fresh temporary folder the working directory for one scope.
 class ScopedWorkDir
@@ -62,4 +66,22 @@ inline void settleWindows()
 {
     for (int i = 0; i < 10; ++i)
         QApplication::processEvents();
+}
+
+// Hands the next modal dialog to `act` once it runs; a dialog `act` leaves open is rejected,
+// so that no test waits on it.
+inline void onNextModal(const std::function<void(QDialog *)> &act)
+{
+    auto *timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, [timer, act] {
+        auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        act(dialog);
+        if (dialog->isVisible())
+            dialog->reject();
+    });
+    timer->start(10);
 }

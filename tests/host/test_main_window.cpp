@@ -1,3 +1,4 @@
+#include "host/settings/setting_window.h"
 #include "tests/host/plugin_fixture.h"
 
 #include "widgetkit/sys_button.h"
@@ -273,6 +274,47 @@ TEST_F(MainWindowTest, CreateSettingFileMakesTheFolder)
     ASSERT_EQ(messages().size(), 2);
     EXPECT_EQ(messages()[1].kind, IDialogPresenter::Kind::Critical);
     EXPECT_EQ(messages()[1].text, "[createFailed]");
+}
+
+TEST_F(MainWindowTest, UpdateSettingRunsTheEditorAndReloadsOnSave)
+{
+    install("other/Other.so", "o/Other.so");
+    auto w = makeWindow();
+    PluginInfo *info = w->plugin("Other");
+    const QByteArray file("<?xml version = \"1.0\" encoding = \"GBK\"?>\n<Root type=\"0\"/>\n");
+    ASSERT_TRUE(writeBytes(info->configFilePath(), file));
+    auto choose = [&] {
+        std::unique_ptr<SysMenu> m(w->buildPluginMenu(info));
+        for (QAction *a : m->actions()) {
+            if (a->text() == "[updateSetting]")
+                a->trigger();
+        }
+    };
+    auto press = [](const char *button) {
+        return [button](QDialog *d) {
+            auto *editor = qobject_cast<SettingWindow *>(d);
+            ASSERT_TRUE(editor);
+            (QLatin1String(button) == QLatin1String("save") ? editor->saveButton() : editor->cancelButton())->click();
+        };
+    };
+
+    // Cancel: no reload, no message.
+    onNextModal(press("cancel"));
+    choose();
+    EXPECT_TRUE(messages().isEmpty());
+
+    // Save with a plug-in that keeps the base class's reload: reported.
+    onNextModal(press("save"));
+    choose();
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_EQ(messages()[0].kind, IDialogPresenter::Kind::Critical);
+    EXPECT_EQ(messages()[0].text, "[reloadFail]");
+    EXPECT_EQ(readBytes(info->configFilePath()), file);
+
+    info->window()->setProperty("reloadOk", true);
+    onNextModal(press("save"));
+    EXPECT_TRUE(w->editSettings(info));
+    EXPECT_EQ(messages().size(), 1);
 }
 
 TEST_F(MainWindowTest, SwitchLanguageStopsAtAFailingPluginContext)

@@ -1,5 +1,13 @@
 // Colour arithmetic behind every theme shade.
+#include "widgetkit/sys_combo_box.h"
+#include "widgetkit/sys_number_edit.h"
 #include "widgetkit/sys_style.h"
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -58,12 +66,58 @@ TEST(KitColors, BadInputGivesEmptyText)
     }
 }
 
-TEST(KitColors, ArrowImagesAreMadeOnceAndRefuseBadColours)
+TEST(KitColors, ArrowImagesAreShippedTrianglesOfTheirColour)
 {
     const QString down = Internal::arrowImage("#409eff", false);
-    ASSERT_FALSE(down.isEmpty());
-    EXPECT_EQ(Internal::arrowImage("#409eff", false), down);
-    EXPECT_NE(Internal::arrowImage("#409eff", true), down);
+    EXPECT_EQ(down, ":/tessel/kit/arrows/arrow-409eff-down.png");
+    EXPECT_EQ(Internal::arrowImage("#409eff", true), ":/tessel/kit/arrows/arrow-409eff-up.png");
     EXPECT_TRUE(Internal::arrowImage(QString(), true).isEmpty());
     EXPECT_TRUE(Internal::arrowImage("#zzzzzz", true).isEmpty());
+
+    // Every theme colour of the kit and its hover shade has its own pair.
+    for (const QString base : {"#409eff", "#FF0000", "#A9A9A9", "#20B2AA", "#FFA500", "#8A2BE2",
+                               "#3CB371", "#66B3FF", "#000", "#333", "#ddd", "#fff"}) {
+        for (const QString &colour : {base, darkenColor(base, 0.25)}) {
+            const QRgb want = QColor(colour).rgb();
+            for (bool up : {false, true}) {
+                const QString path = Internal::arrowImage(colour, up);
+                const QImage image(path);
+                ASSERT_EQ(image.size(), QSize(24, 16)) << path.toStdString();
+                // Wide edge at the top for down, at the bottom for up; the tip opposite.
+                const int wide = up ? 13 : 3, tip = up ? 4 : 11;
+                EXPECT_EQ(image.pixel(12, wide), want) << path.toStdString();
+                EXPECT_EQ(image.pixel(12, tip), want) << path.toStdString();
+                EXPECT_EQ(qAlpha(image.pixel(2, tip)), 0) << path.toStdString();
+            }
+        }
+    }
+    // Other colours get the nearest shipped arrow.
+    EXPECT_EQ(Internal::arrowImage("#41a0fe", false), down);
+    EXPECT_EQ(Internal::arrowImage("red", true), ":/tessel/kit/arrows/arrow-ff0000-up.png");
+}
+
+TEST(KitColors, ThemingWritesNoFiles)
+{
+    QTemporaryDir temp;
+    ASSERT_TRUE(temp.isValid());
+    const QByteArray oldTmp = qgetenv("TMPDIR"), oldUser = qgetenv("USER");
+    qputenv("TMPDIR", temp.path().toLocal8Bit());
+    qunsetenv("USER");
+    {
+        SysComboBox combo(nullptr, {"a", "b"});
+        combo.setThemeColor("#123456");
+        combo.setArrowColor("#654321", "#abcdef");
+        SysNumberEdit number(nullptr, 1);
+        number.setThemeColor("#fedcba");
+        combo.show();
+        number.show();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(combo.styleSheet().contains("url(:/tessel/kit/arrows/"));
+        EXPECT_TRUE(number.styleSheet().contains("url(:/tessel/kit/arrows/"));
+    }
+    qputenv("TMPDIR", oldTmp);
+    if (!oldUser.isNull())
+        qputenv("USER", oldUser);
+    EXPECT_EQ(QDir(temp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList());
 }

@@ -177,6 +177,8 @@ class ProbeTree : public SysTree
 {
 public:
     using SysTree::beginDrag;
+    using SysTree::endDrag;
+    using SysTree::startDrag;
     using SysTree::dragMoveEvent;
     using SysTree::dropEvent;
 
@@ -293,6 +295,39 @@ TEST(KitTree, WithoutCallbackEveryTargetIsAcceptedAndNothingMoves)
     rig.tree.drop(rig.b, mime.get());
     EXPECT_EQ(rig.a->parent(), rig.root);
     EXPECT_EQ(rig.root->childCount(), 3);
+}
+
+TEST(KitTree, ACancelledDragForgetsItsItems)
+{
+    TreeRig rig;
+    int drops = 0;
+    rig.tree.setDragCallback([&](QTreeWidgetItem *, SYS_DRAG_STATE state) {
+        drops += state == SYS_DRAG_DROP;
+        return true;
+    });
+    rig.tree.setCurrentItem(rig.a);
+    // Offscreen, the drag ends at once without a drop, as a cancelled one does.
+    rig.tree.startDrag(Qt::MoveAction);
+    EXPECT_EQ(rig.tree.draggedItem(), nullptr);
+
+    // The payload of the cancelled drag no longer names an item of this tree.
+    QMimeData stale;
+    stale.setData("application/x-qabstractitemmodeldatalist",
+                  QByteArray::number(static_cast<qulonglong>(reinterpret_cast<quintptr>(rig.a))));
+    EXPECT_FALSE(rig.tree.hover(rig.b, &stale));
+    rig.tree.drop(rig.b, &stale);
+    EXPECT_EQ(drops, 0);
+
+    // A drag that highlighted a target and then ended without a drop takes the highlight back.
+    std::unique_ptr<QMimeData> mime(rig.tree.beginDrag());
+    ASSERT_NE(mime, nullptr);
+    EXPECT_TRUE(rig.tree.hover(rig.b, mime.get()));
+    EXPECT_TRUE(rig.b->isSelected());
+    rig.tree.endDrag();
+    EXPECT_FALSE(rig.b->isSelected());
+    EXPECT_TRUE(rig.a->isSelected());
+    EXPECT_EQ(rig.tree.draggedItem(), nullptr);
+    EXPECT_EQ(rig.tree.hoverItem(), nullptr);
 }
 
 TEST(KitTree, ForeignPayloadIsRefused)

@@ -2,7 +2,14 @@
 // shipped language and setting files, driven through its widgets as a user would.
 #include "deltamaker/samples/board_samples.h"
 #include "deltamaker/verify/package_verify.h"
+#include "host/contract/i_config_file.h"
+#include "host/settings/setting_config_tree.h"
+#include "host/settings/setting_window.h"
+#include "host/settings/test_node_attr_list.h"
 #include "tests/host/plugin_fixture.h"
+#include "widgetkit/sys_button.h"
+#include "widgetkit/sys_line_edit.h"
+#include "widgetkit/sys_menu.h"
 
 #include <QApplication>
 #include <QDomDocument>
@@ -175,7 +182,7 @@ TEST_F(DeltamakerWindow, LoadsThroughTheHostAndLaysOutItsWindow)
     for (int p = 0; (p = html.indexOf(QStringLiteral("versionTitle\">"), p)) >= 0; ++p)
         order << html.mid(p + 14, html.indexOf(QLatin1Char('<'), p) - p - 14);
     EXPECT_EQ(order, QString("V1.0|V1.4|V1.9|V1.10|V1.11|V1.12|V1.13").split('|'));
-    EXPECT_FALSE(w->reloadConfig());
+    EXPECT_TRUE(w->reloadConfig()); // the shipped setting file loads
 }
 
 // Every name-carrying element path of a language file.
@@ -462,3 +469,38 @@ TEST_F(DeltamakerWindow, UnloadAndLoadAgainStartsANewLifetime)
 }
 
 } // namespace
+
+TEST_F(DeltamakerWindow, OperModeEditedInTheSettingEditorTakesEffectAtOnce)
+{
+    PluginUIBase *w = open(); // the shipped settings: operMode 0
+    ASSERT_TRUE(w);
+    EXPECT_FALSE(child(w, "bootRow")->isHidden());
+    PluginInfo *info = host->plugin(kBase);
+    auto editOperMode = [&](int mode) {
+        onNextModal([mode](QDialog *d) {
+            auto *editor = qobject_cast<SettingWindow *>(d);
+            ASSERT_TRUE(editor);
+            QTreeWidgetItem *node = editor->tree()->rootItem()->child(0);
+            ASSERT_EQ(SettingConfigTree::itemData(node).paramName, "operMode");
+            editor->tree()->setCurrentItem(node);
+            editor->attrList()->valueEdit()->setText(QString::number(mode));
+            editor->saveButton()->click();
+        });
+        std::unique_ptr<SysMenu> menu(host->buildPluginMenu(info));
+        for (QAction *a : menu->actions()) {
+            if (a->text() == "[updateSetting]")
+                a->trigger();
+        }
+    };
+
+    editOperMode(0x11);
+    EXPECT_TRUE(child(w, "bootRow")->isHidden());
+    int mode = 0;
+    ASSERT_TRUE(info->config(false));
+    EXPECT_TRUE(info->config(false)->getInt("operMode", mode));
+    EXPECT_EQ(mode, 0x11);
+    editOperMode(0x12);
+    EXPECT_FALSE(child(w, "bootRow")->isHidden());
+    EXPECT_TRUE(messages().isEmpty());
+    EXPECT_EQ(host->shownPlugin(), w);
+}

@@ -5,6 +5,9 @@
 
 #include <QRandomGenerator>
 
+#include <csignal>
+#include <sys/resource.h>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -294,4 +297,38 @@ TEST(SysXmlDocument, KeepsTheHostDeclarationWhenSavedAgain)
     ASSERT_TRUE(writeBytes(path, "<?xml version=\"1.0\"?>"));
     EXPECT_FALSE(doc.load(path));
     EXPECT_FALSE(doc.save(wd.path()));
+}
+
+TEST(SysXmlDocument, AFailedSaveLeavesTheOldFileIntact)
+{
+    ScopedWorkDir wd;
+    const QString path = wd.file("keep.config");
+    ASSERT_TRUE(writeGbkXml(path, QStringLiteral("<Root type=\"0\"/>\n")));
+    const QByteArray before = readBytes(path);
+
+    SysXmlDocument doc;
+    doc.addDeclaration("GBK");
+    QDomElement root = doc.createElement("Root");
+    root.setAttribute("big", QString(256 * 1024, QLatin1Char('x')));
+    doc.appendChild(root);
+
+    // Writes beyond 64 KiB fail with EFBIG (even for root), as on a full disk.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved = doc.save(path);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, previousHandler);
+
+    EXPECT_FALSE(saved);
+    EXPECT_EQ(readBytes(path), before);
+    EXPECT_EQ(QDir(wd.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.config"});
+
+    // Without the limit the same document replaces the file in full.
+    ASSERT_TRUE(doc.save(path));
+    EXPECT_GT(readBytes(path).size(), 256 * 1024);
+    EXPECT_EQ(QDir(wd.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.config"});
 }
