@@ -5,6 +5,8 @@
 #include "common/platform/platform.h"
 #include "common/utils.h"
 #include "common/text_format.h"
+#include "host/history_window.h"
+#include "host/languages/lang_mgr_window.h"
 #include "host/plugin_info.h"
 #include "host/settings/sys_xml_document.h"
 #include "widgetkit/sys_button.h"
@@ -127,7 +129,8 @@ void MainWindow::buildLeftPanel(QWidget *panelWidget)
             [this](QListWidgetItem *item) { showPluginByName(item->whatsThis()); });
     connect(m_list, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &) { onListContextMenu(); });
-    // The installer, language manager and generator dialogs attach to these buttons.
+    connect(m_languageButton, &QPushButton::clicked, this, [this] { makeLangManager()->exec(); });
+    // The installer and generator dialogs attach to their buttons.
 }
 
 void MainWindow::buildRightPane(QWidget *paneWidget)
@@ -345,8 +348,11 @@ SysMenu *MainWindow::buildPluginMenu(PluginInfo *info)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const QString base = info->baseName();
 
-    // The history dialog attaches to this entry.
-    menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/updateHistory")));
+    connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/updateHistory"))),
+            &QAction::triggered, this, [this, base] {
+                if (PluginInfo *p = plugin(base))
+                    makeHistoryWindow(p)->exec();
+            });
     QString manual;
     if (findManual(base, manual)) {
         connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/userManual"))),
@@ -372,6 +378,19 @@ SysMenu *MainWindow::buildPluginMenu(PluginInfo *info)
 void MainWindow::showPluginMenu(PluginInfo *info)
 {
     buildPluginMenu(info)->popup(QCursor::pos());
+}
+
+std::unique_ptr<LangMgrWindow> MainWindow::makeLangManager()
+{
+    auto window = std::make_unique<LangMgrWindow>(m_langs, kContext, this);
+    window->setWindowTitle(tr_(QStringLiteral("langMgr/titleFmt")).arg(m_title));
+    window->setSwitchFunction([this](const LANG_INFO &lang) { return switchLanguage(lang); });
+    return window;
+}
+
+std::unique_ptr<HistoryWindow> MainWindow::makeHistoryWindow(PluginInfo *info)
+{
+    return std::make_unique<HistoryWindow>(info, m_langs, this);
 }
 
 bool MainWindow::createSettingFile(PluginInfo *info)

@@ -12,6 +12,8 @@
 #include <map>
 #include <memory>
 
+class HistoryWindow;
+class LangMgrWindow;
 class PluginInfo;
 class PluginUIBase;
 class QListWidgetItem;
@@ -67,6 +69,12 @@ public:
     void showPluginMenu(PluginInfo *info);
     // The plug-in's manual: lang-specific docs/<base>/<lang>.doc first, then docs/<base>.doc.
     bool findManual(const QString &baseName, QString &path);
+
+    // The language manager for the host's context, titled and wired to switchLanguage; the
+    // language button runs it modally.
+    std::unique_ptr<LangMgrWindow> makeLangManager();
+    // The plug-in's history dialog; its menu entry runs it modally.
+    std::unique_ptr<HistoryWindow> makeHistoryWindow(PluginInfo *info);
 
     // Writes an empty setting file for the plug-in, creating its folder.
     bool createSettingFile(PluginInfo *info);
