@@ -46,6 +46,8 @@ LangCreateWindow::LangCreateWindow(LangStore &langs, const QString &title, QWidg
     m_dispNameLabel = tr_(QStringLiteral("langMgr/dispName"));
 
     auto *layout = new SysVLayout(this);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(14);
     auto *grid = new QGridLayout;
     m_name = new SysLineEdit(this);
     m_name->setThemeColor(QStringLiteral("#409eff"));

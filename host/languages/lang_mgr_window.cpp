@@ -25,6 +25,8 @@ LangMgrWindow::LangMgrWindow(LangStore &langs, const QString &context, QWidget *
       m_runCreate([](LangCreateWindow *dialog) { return dialog->exec(); })
 {
     auto *layout = new SysVLayout(this);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(14);
     auto *grid = new QGridLayout;
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(12);
