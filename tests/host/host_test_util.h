@@ -41,3 +41,15 @@ inline bool writeGbkXml(const QString &path, const QString &body)
     const QString text = QStringLiteral("<?xml version = \"1.0\" encoding = \"GBK\"?>\n") + body;
     return writeBytes(path, QTextCodec::codecForName("GBK")->fromUnicode(text));
 }
+
+// Copies a folder with everything in it.
+inline void copyFolder(const QString &from, const QString &to)
+{
+    QDir().mkpath(to);
+    for (const QFileInfo &fi : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        if (fi.isDir())
+            copyFolder(fi.absoluteFilePath(), to + QLatin1Char('/') + fi.fileName());
+        else
+            QFile::copy(fi.absoluteFilePath(), to + QLatin1Char('/') + fi.fileName());
+    }
+}

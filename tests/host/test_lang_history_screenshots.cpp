@@ -16,17 +16,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-void copyTree(const QString &from, const QString &to)
-{
-    QDir().mkpath(to);
-    for (const QFileInfo &fi : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        if (fi.isDir())
-            copyTree(fi.absoluteFilePath(), to + "/" + fi.fileName());
-        else
-            QFile::copy(fi.absoluteFilePath(), to + "/" + fi.fileName());
-    }
-}
-
 void settle()
 {
     for (int i = 0; i < 10; ++i)
@@ -52,7 +41,7 @@ TEST(LangHistoryScreenshot, DISABLED_LanguageManagerCreateDialogAndHistoryInBoth
         // A copy of the runtime folder, so that the real one keeps its language.
         ScopedWorkDir wd;
         for (const char *sub : {"lang", "images", "plugins", "config", "docs"})
-            copyTree(TestPaths::runtimeDir() + "/" + sub, wd.file(sub));
+            copyFolder(TestPaths::runtimeDir() + "/" + sub, wd.file(sub));
         ASSERT_TRUE(QFileInfo::exists(wd.file("lang/Tessel/" + QString::fromLatin1(lang) + ".lang")))
             << "build the runtime folder first";
         ASSERT_TRUE(writeBytes(wd.file("lang/Tessel/index.config"), lang));

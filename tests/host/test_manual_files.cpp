@@ -36,16 +36,6 @@ std::map<QString, Generated> readRecord()
     return out;
 }
 
-void copyTree(const QString &from, const QString &to)
-{
-    QDir().mkpath(to);
-    for (const QFileInfo &fi : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        if (fi.isDir())
-            copyTree(fi.absoluteFilePath(), to + "/" + fi.fileName());
-        else
-            QFile::copy(fi.absoluteFilePath(), to + "/" + fi.fileName());
-    }
-}
 } // namespace
 
 TEST(ManualFiles, EachIsTheGeneratedOutputOfItsCurrentSource)
@@ -71,7 +61,7 @@ TEST(ManualFiles, EachIsTheGeneratedOutputOfItsCurrentSource)
 TEST(ManualFiles, FoundForEachLanguageWithTheGeneralOneForOthers)
 {
     ScopedWorkDir wd;
-    copyTree(TestPaths::sourceDir() + "/runtime/docs", wd.file("docs"));
+    copyFolder(TestPaths::sourceDir() + "/runtime/docs", wd.file("docs"));
     MainWindow w;
     const std::pair<const char *, const char *> cases[] = {
         {"zh", "docs/Deltamaker/zh.doc"}, {"en", "docs/Deltamaker/en.doc"}, {"fr", "docs/Deltamaker.doc"}};
