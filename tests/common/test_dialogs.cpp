@@ -42,3 +42,20 @@ TEST(FileDialogs, AnswersComeFromThePresenter)
     EXPECT_EQ(openFileDialog(nullptr, "Open", "", "*.bin"), ""); // cancelled
     EXPECT_EQ(rec.dialogFilters, QStringList({"*.csv", "*.bin"}));
 }
+
+TEST(MessageBoxes, PatternsFromLanguageFilesAreFilledSafely)
+{
+    RecordingPresenter rec;
+    ScopedPresenter scope(&rec);
+    // Conversions without an argument, of the wrong kind, or that would write (%n) stay as text.
+    errorBox("T", QStringLiteral("%s has %d of %d %n %s"), {QStringLiteral("a%s"), 2});
+    infoBox("T", QStringLiteral("%d%%"), {QStringLiteral("not a number")});
+    EXPECT_TRUE(questionBox("T", QStringLiteral("%1 %s")));
+    ASSERT_EQ(rec.messages.size(), 3);
+    EXPECT_EQ(rec.messages[0].kind, IDialogPresenter::Kind::Critical);
+    EXPECT_EQ(rec.messages[0].text, "a%s has 2 of %d %n %s");
+    EXPECT_EQ(rec.messages[1].kind, IDialogPresenter::Kind::Information);
+    EXPECT_EQ(rec.messages[1].text, "%d%");
+    EXPECT_EQ(rec.messages[2].kind, IDialogPresenter::Kind::Question);
+    EXPECT_EQ(rec.messages[2].text, "%1 %s");
+}
