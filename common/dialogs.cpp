@@ -1,5 +1,7 @@
 #include "common/dialogs.h"
 
+#include "common/text_format.h"
+
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -136,6 +138,21 @@ bool questionBox(const QString &title, const char *format, ...)
     const QString text = vformat(format, args);
     va_end(args);
     return askQuestionText(title, text);
+}
+
+void errorBox(const QString &title, const QString &pattern, const QVector<QVariant> &args)
+{
+    showErrorText(title, formatPattern(pattern, args));
+}
+
+void infoBox(const QString &title, const QString &pattern, const QVector<QVariant> &args)
+{
+    showInfoText(title, formatPattern(pattern, args));
+}
+
+bool questionBox(const QString &title, const QString &pattern, const QVector<QVariant> &args)
+{
+    return askQuestionText(title, formatPattern(pattern, args));
 }
 
 QString openFileDialog(QWidget *parent, const QString &caption, const QString &dir,

@@ -5,6 +5,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
+#include <QVector>
 
 class QWidget;
 
@@ -40,6 +42,13 @@ void errorBox(const QString &title, const char *format, ...) __attribute__((form
 void infoBox(const QString &title, const char *format, ...) __attribute__((format(printf, 2, 3)));
 // Information box with the buttons "是" (default) and "否"; true only for "是".
 bool questionBox(const QString &title, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+// The same boxes for a pattern read from a language file: it is filled by formatPattern, so a
+// conversion without a matching argument is shown as written and never reaches printf. The
+// printf forms above are for literal formats only.
+void errorBox(const QString &title, const QString &pattern, const QVector<QVariant> &args = {});
+void infoBox(const QString &title, const QString &pattern, const QVector<QVariant> &args = {});
+bool questionBox(const QString &title, const QString &pattern, const QVector<QVariant> &args = {});
 
 // Messages that are already formatted.
 void showErrorText(const QString &title, const QString &text);

@@ -112,7 +112,7 @@ bool walkDir(const QString &folder, const WalkVisitor &visitor, bool recursive,
 
 bool alreadyRunning(const std::string &name)
 {
-    return !Platform::acquireInstanceLock(name);
+    return Platform::acquireInstanceLock(name) == Platform::InstanceLock::HeldElsewhere;
 }
 
 QStringList splitOptions(const std::string &options)

@@ -39,8 +39,9 @@ using WalkVisitor = std::function<bool(const QString &path, bool isFolder)>;
 bool walkDir(const QString &folder, const WalkVisitor &visitor, bool recursive = true,
              const QStringList &nameFilters = QStringList());
 
-// Single-instance test: true when another process already holds the name.
-// The first caller keeps the name until it exits.
+// Single-instance test: true only when a running process (or an earlier call of this one)
+// holds the name. The first caller keeps the name until it exits; a lock file that cannot be
+// used does not count as a running copy.
 bool alreadyRunning(const std::string &name);
 
 // Starts a new copy of this executable with `options` (split at blanks) in the same working

@@ -7,6 +7,8 @@
 #include "common/text_format.h"
 #include "host/packages/gen_pkg_window.h"
 #include "host/packages/import_pkg_window.h"
+#include "host/history_window.h"
+#include "host/languages/lang_mgr_window.h"
 #include "host/plugin_info.h"
 #include "host/settings/setting_window.h"
 #include "host/settings/sys_xml_document.h"
@@ -131,7 +133,8 @@ void MainWindow::buildLeftPanel(QWidget *panelWidget)
             [this](QListWidgetItem *item) { showPluginByName(item->whatsThis()); });
     connect(m_list, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &) { onListContextMenu(); });
-    // The installer, language manager and generator dialogs attach to these buttons.
+    connect(m_languageButton, &QPushButton::clicked, this, [this] { makeLangManager()->exec(); });
+    // The installer and generator dialogs attach to their buttons.
 }
 
 void MainWindow::buildRightPane(QWidget *paneWidget)
@@ -349,8 +352,11 @@ SysMenu *MainWindow::buildPluginMenu(PluginInfo *info)
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const QString base = info->baseName();
 
-    // The history dialog attaches to this entry.
-    menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/updateHistory")));
+    connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/updateHistory"))),
+            &QAction::triggered, this, [this, base] {
+                if (PluginInfo *p = plugin(base))
+                    makeHistoryWindow(p)->exec();
+            });
     QString manual;
     if (findManual(base, manual)) {
         connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/userManual"))),
@@ -394,6 +400,19 @@ bool MainWindow::editSettings(PluginInfo *info)
         return false;
     }
     return true;
+}
+
+std::unique_ptr<LangMgrWindow> MainWindow::makeLangManager()
+{
+    auto window = std::make_unique<LangMgrWindow>(m_langs, kContext, this);
+    window->setWindowTitle(tr_(QStringLiteral("langMgr/titleFmt")).arg(m_title));
+    window->setSwitchFunction([this](const LANG_INFO &lang) { return switchLanguage(lang); });
+    return window;
+}
+
+std::unique_ptr<HistoryWindow> MainWindow::makeHistoryWindow(PluginInfo *info)
+{
+    return std::make_unique<HistoryWindow>(info, m_langs, this);
 }
 
 bool MainWindow::createSettingFile(PluginInfo *info)

@@ -12,6 +12,8 @@
 #include <map>
 #include <memory>
 
+class HistoryWindow;
+class LangMgrWindow;
 class PluginInfo;
 class PluginUIBase;
 class QListWidgetItem;
@@ -71,6 +73,13 @@ public:
     // Runs the setting editor for the plug-in modally; once it is accepted the plug-in reloads
     // its settings. True when both succeeded.
     bool editSettings(PluginInfo *info);
+
+    // The language manager for the host's context, titled and wired to switchLanguage; the
+    // language button runs it modally.
+    std::unique_ptr<LangMgrWindow> makeLangManager();
+    // The plug-in's history dialog; its menu entry runs it modally.
+    std::unique_ptr<HistoryWindow> makeHistoryWindow(PluginInfo *info);
+
     // Writes an empty setting file for the plug-in, creating its folder.
     bool createSettingFile(PluginInfo *info);
     // Unloads the plug-in and deletes its library; with removeFiles also its config, logs,

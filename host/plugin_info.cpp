@@ -3,7 +3,9 @@
 #include "host/languages/lang_store.h"
 #include "host/plugin_config.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -15,8 +17,12 @@ PluginInfo::PluginInfo(const QString &libraryPath, QLibrary *library, LangStore 
 PluginInfo::~PluginInfo()
 {
     m_config.reset();
-    if (m_library && m_library->isLoaded())
+    if (m_library && m_library->isLoaded()) {
+        // Objects the plug-in handed to deleteLater() run its code when they are deleted:
+        // that must happen while the library is still mapped.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         m_library->unload();
+    }
 }
 
 namespace {

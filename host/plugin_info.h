@@ -17,7 +17,8 @@ class PluginInfo final : public ITestTools
 public:
     // `library` is loaded and owned from now on; `langs` answers text() (not owned).
     PluginInfo(const QString &libraryPath, QLibrary *library, LangStore *langs);
-    // Frees the configuration object and unloads the library; Release must have run before.
+    // Frees the configuration object, delivers pending deferred deletes and unloads the
+    // library; Release must have run before.
     virtual ~PluginInfo();
     PluginInfo(const PluginInfo &) = delete;
     PluginInfo &operator=(const PluginInfo &) = delete;

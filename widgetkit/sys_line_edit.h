@@ -25,4 +25,12 @@ public:
     void setFullWidth();
     void setThemeColor(const QString &colour);
     void setSelectionBackgroundColor(const QString &colour);
+
+    // The shortest text a form should accept (0 unless set). The line edit itself does not
+    // enforce it; the dialog that sets it checks it before it takes the text.
+    void setMinLength(int length) { m_minLength = length; }
+    int minLength() const { return m_minLength; }
+
+private:
+    int m_minLength = 0;
 };

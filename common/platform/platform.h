@@ -26,9 +26,18 @@ std::string executablePath();
 // Name filter that matches loadable libraries of this platform ("*.so").
 QString libraryFilter();
 
+enum class InstanceLock {
+    Acquired,     // this process holds the lock until it ends
+    HeldElsewhere, // a running process holds it
+    Unavailable,  // the lock file cannot be opened; nothing is known about other copies
+};
+
 // Takes the process-wide exclusive lock called `name` and keeps it until the process ends.
-// Returns false when another process holds it already (or the lock file cannot be used).
-bool acquireInstanceLock(const std::string &name);
+// The lock file is per user: in $XDG_RUNTIME_DIR when that is the user's own folder,
+// otherwise in the temporary folder with the user id in its name.
+InstanceLock acquireInstanceLock(const std::string &name);
+// Where the lock called `name` lives.
+std::string instanceLockPath(const std::string &name);
 
 // Starts `program` with `arguments`, detached, in `workingDirectory`. True when it started.
 bool startDetached(const QString &program, const QStringList &arguments,

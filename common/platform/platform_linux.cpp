@@ -6,8 +6,10 @@
 #include <QProcess>
 #include <QUrl>
 
+#include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -15,6 +17,7 @@
 #include <climits>
 #include <cstdlib>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace Platform {
@@ -67,28 +70,44 @@ std::vector<int> g_heldLocks;
 std::string lockFolder()
 {
     const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime && access(runtime, W_OK) == 0)
+    struct stat st {};
+    if (runtime && *runtime && stat(runtime, &st) == 0 && S_ISDIR(st.st_mode)
+        && st.st_uid == getuid() && access(runtime, W_OK) == 0)
         return runtime;
-    return QDir::tempPath().toStdString();
+    return std::string();
 }
 } // namespace
 
-bool acquireInstanceLock(const std::string &name)
+std::string instanceLockPath(const std::string &name)
 {
     std::string safe;
     for (char c : name)
         safe += (c == '/' || c == '\\') ? '_' : c;
-    const std::string path = lockFolder() + "/" + safe + ".lock";
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const std::string folder = lockFolder();
+    if (!folder.empty())
+        return folder + "/" + safe + ".lock";
+    // The temporary folder is shared by every user: the user id keeps the names apart.
+    return QDir::tempPath().toStdString() + "/" + safe + "-" + std::to_string(getuid()) + ".lock";
+}
+
+InstanceLock acquireInstanceLock(const std::string &name)
+{
+    const std::string path = instanceLockPath(name);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0)
-        return false;
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK); // a lock needs no write
+    // A file that cannot be opened proves nothing about other copies: only a lock held by a
+    // running one may keep this one from starting.
+    if (fd < 0)
+        return InstanceLock::Unavailable;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         close(fd);
-        return false;
+        return error == EWOULDBLOCK ? InstanceLock::HeldElsewhere : InstanceLock::Unavailable;
     }
     std::lock_guard<std::mutex> guard(g_lockMutex);
     g_heldLocks.push_back(fd);
-    return true;
+    return InstanceLock::Acquired;
 }
 
 bool startDetached(const QString &program, const QStringList &arguments,

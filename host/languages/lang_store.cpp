@@ -27,6 +27,19 @@ QString langFilePath(const QString &context, const QString &name)
     return QStringLiteral("%1/%2/%3.lang").arg(langDir(), context, name);
 }
 
+bool langExists(const QString &context, const QString &name)
+{
+    const QDir dir(QStringLiteral("%1/%2").arg(langDir(), context));
+    const QFileInfoList entries = dir.entryInfoList(
+        QStringList{QStringLiteral("*.lang")},
+        QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QFileInfo &entry : entries) {
+        if (entry.completeBaseName().compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return QFileInfo::exists(langFilePath(context, name));
+}
+
 namespace {
 // The root of a language document, or a null element when it is not a language.
 QDomElement langRoot(const SysXmlDocument &doc)
@@ -192,6 +205,9 @@ bool LangStore::createLangFile(const QString &context, const QString &name,
     root.setAttribute(QStringLiteral("name"), dispName);
     doc.appendChild(root);
     path = langFilePath(context, name);
+    const QFileInfo existing(path);
+    if (existing.exists() || existing.isSymLink())
+        return false;
     if (!makePath(QFileInfo(path).absolutePath()))
         return false;
     return doc.save(path);

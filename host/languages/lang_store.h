@@ -30,6 +30,10 @@ QString langIndexPath(const QString &context);
 // Path of one language file of a context.
 QString langFilePath(const QString &context, const QString &name);
 
+// Whether the context already has a language file of that name (ignoring case, as the
+// current language is matched).
+bool langExists(const QString &context, const QString &name);
+
 // Loads a language file: a "lang" root (any case) carrying "name". Fills all but isCurrent.
 bool readLangInfo(const QString &path, LANG_INFO &info);
 
@@ -50,6 +54,7 @@ public:
     // The readable languages of a context, sorted by file name. Always true.
     bool loadLangList(const QString &context, QList<LANG_INFO> &list) const;
     // Writes an empty language "name" with the display name `dispName`; `path` gets its path.
+    // An existing file is never overwritten: false then.
     bool createLangFile(const QString &context, const QString &name, const QString &dispName,
                         QString &path) const;
 

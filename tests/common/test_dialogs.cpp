@@ -65,3 +65,20 @@ TEST(FileDialogs, SeveralFilesComeFromThePresenterOrFallBackToOne)
     EXPECT_EQ(openFilesDialog(nullptr, "Add", "/w", "*.so"), QStringList{"/w/only"});
     EXPECT_EQ(openFilesDialog(nullptr, "Add", "/w", "*.so"), QStringList());
 }
+
+TEST(MessageBoxes, PatternsFromLanguageFilesAreFilledSafely)
+{
+    RecordingPresenter rec;
+    ScopedPresenter scope(&rec);
+    // Conversions without an argument, of the wrong kind, or that would write (%n) stay as text.
+    errorBox("T", QStringLiteral("%s has %d of %d %n %s"), {QStringLiteral("a%s"), 2});
+    infoBox("T", QStringLiteral("%d%%"), {QStringLiteral("not a number")});
+    EXPECT_TRUE(questionBox("T", QStringLiteral("%1 %s")));
+    ASSERT_EQ(rec.messages.size(), 3);
+    EXPECT_EQ(rec.messages[0].kind, IDialogPresenter::Kind::Critical);
+    EXPECT_EQ(rec.messages[0].text, "a%s has 2 of %d %n %s");
+    EXPECT_EQ(rec.messages[1].kind, IDialogPresenter::Kind::Information);
+    EXPECT_EQ(rec.messages[1].text, "%d%");
+    EXPECT_EQ(rec.messages[2].kind, IDialogPresenter::Kind::Question);
+    EXPECT_EQ(rec.messages[2].text, "%1 %s");
+}

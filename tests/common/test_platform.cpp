@@ -1,4 +1,5 @@
 // The single-instance lock and the relaunch, across real processes.
+#include "common/platform/platform.h"
 #include "common/utils.h"
 #include "tests/support/test_paths.h"
 
@@ -6,12 +7,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QUuid>
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 namespace {
 QString helper()
@@ -54,6 +58,99 @@ TEST(AlreadyRunning, SecondCallInTheSameProcessSeesTheName)
     const std::string name = "tessel-test-" + QUuid::createUuid().toString(QUuid::Id128).toStdString();
     EXPECT_FALSE(alreadyRunning(name));
     EXPECT_TRUE(alreadyRunning(name));
+}
+
+namespace {
+std::string freshName()
+{
+    return "tessel-test-" + QUuid::createUuid().toString(QUuid::Id128).toStdString();
+}
+
+// Sets or clears an environment variable for one scope.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char *name, const QByteArray &value) : m_name(name), m_had(qEnvironmentVariableIsSet(name)),
+        m_old(qgetenv(name))
+    {
+        if (value.isNull())
+            qunsetenv(name);
+        else
+            qputenv(name, value);
+    }
+    ~ScopedEnv()
+    {
+        if (m_had)
+            qputenv(m_name, m_old);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_had;
+    QByteArray m_old;
+};
+} // namespace
+
+TEST(AlreadyRunning, OnlyALockHeldByARunningCopyBlocks)
+{
+    // A lock file left behind by a copy that has ended.
+    const std::string stale = freshName();
+    const QString stalePath = QString::fromStdString(Platform::instanceLockPath(stale));
+    {
+        QFile f(stalePath);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    EXPECT_FALSE(alreadyRunning(stale));
+    EXPECT_TRUE(alreadyRunning(stale)); // now held by this process
+    QFile::remove(stalePath);
+
+    // A lock that cannot be opened at all (a link that is never followed; a folder).
+    const std::string unusable = freshName();
+    const QString unusablePath = QString::fromStdString(Platform::instanceLockPath(unusable));
+    ASSERT_TRUE(QFile::link("/nonexistent/tessel", unusablePath));
+    EXPECT_EQ(Platform::acquireInstanceLock(unusable), Platform::InstanceLock::Unavailable);
+    EXPECT_FALSE(alreadyRunning(unusable));
+    QFile::remove(unusablePath);
+    EXPECT_FALSE(QFileInfo::exists("/nonexistent/tessel"));
+
+    const std::string folder = freshName();
+    const QString folderPath = QString::fromStdString(Platform::instanceLockPath(folder));
+    ASSERT_TRUE(QDir().mkpath(folderPath));
+    EXPECT_FALSE(alreadyRunning(folder));
+    QDir(folderPath).removeRecursively();
+}
+
+TEST(AlreadyRunning, TheLockIsKeptPerUser)
+{
+    const std::string uid = std::to_string(getuid());
+    {
+        ScopedEnv env("XDG_RUNTIME_DIR", QByteArray());
+        EXPECT_EQ(Platform::instanceLockPath("Tessel"),
+                  QDir::tempPath().toStdString() + "/Tessel-" + uid + ".lock");
+        EXPECT_EQ(Platform::instanceLockPath("a/b"),
+                  QDir::tempPath().toStdString() + "/a_b-" + uid + ".lock");
+    }
+    QTemporaryDir own;
+    {
+        ScopedEnv env("XDG_RUNTIME_DIR", own.path().toLocal8Bit());
+        EXPECT_EQ(Platform::instanceLockPath("Tessel"), own.path().toStdString() + "/Tessel.lock");
+    }
+    {
+        // A runtime folder that does not exist is not used.
+        ScopedEnv env("XDG_RUNTIME_DIR", "/nonexistent/run");
+        EXPECT_EQ(Platform::instanceLockPath("Tessel"),
+                  QDir::tempPath().toStdString() + "/Tessel-" + uid + ".lock");
+    }
+    if (getuid() == 0) {
+        // Someone else's runtime folder is not used either.
+        QTemporaryDir other;
+        ASSERT_EQ(chown(other.path().toLocal8Bit().constData(), 65534, 65534), 0);
+        ScopedEnv env("XDG_RUNTIME_DIR", other.path().toLocal8Bit());
+        EXPECT_EQ(Platform::instanceLockPath("Tessel"),
+                  QDir::tempPath().toStdString() + "/Tessel-" + uid + ".lock");
+    }
 }
 
 TEST(Relaunch, StartsACopyWithTheOptionsInTheSameFolder)

@@ -1,8 +1,11 @@
 // A plug-in for the loader and main window tests. Variants are chosen at compile time:
-// TP_NAME (row text), TP_NO_RELEASE (no Release export), TP_NULL_CREATE (Create returns null).
+// TP_NAME (row text), TP_NO_RELEASE (no Release export), TP_NULL_CREATE (Create returns null),
+// TP_DEFER_DELETE (Release hands the window to deleteLater; its destructor marks the
+// application object).
 #include "host/contract/plugin_ui_base.h"
 #include "host/contract/i_test_tools.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QVariant>
 
@@ -10,6 +13,13 @@ namespace {
 class TestPluginWindow : public PluginUIBase
 {
 public:
+#ifdef TP_DEFER_DELETE
+    ~TestPluginWindow() override
+    {
+        // A heap copy: literal data would go away with the library.
+        qApp->setProperty("tpDeferredDeleted", QString(QLatin1String(TP_NAME)));
+    }
+#endif
     QString pluginName() override { return QStringLiteral(TP_NAME); }
     // Tests may replace the history through the dynamic property "history".
     QString historyHtml() override
@@ -54,7 +64,11 @@ extern "C" __attribute__((visibility("default"))) PluginUIBase *Create()
 #ifndef TP_NO_RELEASE
 extern "C" __attribute__((visibility("default"))) void Release()
 {
+#ifdef TP_DEFER_DELETE
+    g_window->deleteLater();
+#else
     delete g_window;
+#endif
     g_window = nullptr;
 }
 #endif
