@@ -90,6 +90,7 @@ public:
     SysLabel *placeholder() const { return m_placeholder; }
 
 private:
+    void loadQtTranslations();
     void buildLeftPanel(QWidget *panel);
     void buildRightPane(QWidget *pane);
     SysButton *iconButton(const QString &icon, const QString &tipKey);
