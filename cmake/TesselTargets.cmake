@@ -60,3 +60,18 @@ function(tessel_gtest name)
     PROPERTIES TIMEOUT ${A_TIMEOUT}
                ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TESSEL_BUILD_DIR=${CMAKE_BINARY_DIR};TESSEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
 endfunction()
+
+# tessel_xvfb_test(TARGET FILTER) -> CTest tests TARGET.xcb_1366x768 and TARGET.xcb_1920x1080:
+# the GoogleTest cases matching FILTER on a real X server (xcb on Xvfb) at both screen sizes.
+# Skipped, not failed, where xvfb-run is missing.
+function(tessel_xvfb_test target filter)
+  foreach(size 1366x768 1920x1080)
+    add_test(NAME ${target}.xcb_${size}
+      COMMAND ${CMAKE_SOURCE_DIR}/tests/support/on_xvfb.sh ${size} $<TARGET_FILE:${target}>
+              --gtest_filter=${filter}
+      WORKING_DIRECTORY ${CMAKE_BINARY_DIR})
+    set_tests_properties(${target}.xcb_${size} PROPERTIES
+      TIMEOUT 1200 SKIP_RETURN_CODE 77 RESOURCE_LOCK xvfb
+      ENVIRONMENT "TESSEL_BUILD_DIR=${CMAKE_BINARY_DIR};TESSEL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  endforeach()
+endfunction()

@@ -21,12 +21,16 @@
 #include "widgetkit/sys_menu.h"
 #include "widgetkit/sys_splitter.h"
 
+#include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 #include <QStatusBar>
 
 namespace {
@@ -148,9 +152,25 @@ void MainWindow::buildRightPane(QWidget *paneWidget)
     m_rightLayout->addWidget(m_placeholder);
 }
 
+// Qt's own texts (file dialogs, standard buttons) in the host's current language, from Qt's
+// translations; the translator belongs to the window and leaves with it.
+void MainWindow::loadQtTranslations()
+{
+    QString lang;
+    if (!m_langs.currentLang(kContext, lang) || lang.trimmed().isEmpty())
+        return;
+    auto *translator = new QTranslator(this);
+    if (translator->load(QLocale(lang.trimmed()), QStringLiteral("qt"), QStringLiteral("_"),
+                         QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
 bool MainWindow::init(const AppArgs &args)
 {
     m_args = args;
+    loadQtTranslations();
 
     m_splitter = new SysSplitter;
     auto *left = new SysGroupBox(m_splitter, QString());
@@ -376,8 +396,15 @@ SysMenu *MainWindow::buildPluginMenu(PluginInfo *info)
                             createSettingFile(p);
                     });
         }
+        // This unload deletes the settings, logs, manual and languages too: ask first.
         connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/unloadPlugin"))),
-                &QAction::triggered, this, [this, base] { unloadPlugin(base, true); });
+                &QAction::triggered, this, [this, base] {
+                    PluginInfo *p = plugin(base);
+                    const QString question = formatPattern(tr_(QStringLiteral("main/plugin/unloadConfirmFmt")),
+                                                           {p ? p->pluginName() : base});
+                    if (questionBox(windowTitle(), "%s", question.toUtf8().constData()))
+                        unloadPlugin(base, true);
+                });
     }
     return menu;
 }

@@ -102,6 +102,7 @@ public:
     SysLabel *placeholder() const { return m_placeholder; }
 
 private:
+    void loadQtTranslations();
     void buildLeftPanel(QWidget *panel);
     void buildRightPane(QWidget *pane);
     // The package installer and generator dialogs, each run modally.

@@ -6,7 +6,8 @@ TESSEL_PACKAGES=(
   qtbase5-dev libqt5serialport5-dev
   lzma-dev zlib1g-dev libssl-dev
   libgtest-dev libbenchmark-dev
-  fonts-wqy-microhei
+  fonts-wqy-microhei qttranslations5-l10n
+  xvfb xauth
   dpkg-dev lintian desktop-file-utils help2man
   clang libclang-rt-14-dev
 )

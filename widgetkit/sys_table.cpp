@@ -9,6 +9,7 @@
 
 #include <QCursor>
 #include <QDateTime>
+#include <QEvent>
 #include <QHeaderView>
 #include <QScrollBar>
 
@@ -214,6 +215,8 @@ void SysTable::setColumnAlignment(int column, Qt::Alignment flags)
 
 void SysTable::scrollToRow(int row)
 {
+    if (row < 0)
+        return;
     ensureItem(row, 0);
     if (QTableWidgetItem *next = ensureItem(row + 1, 0))
         scrollToItem(next);
@@ -233,8 +236,7 @@ void SysTable::setCellWidget(int row, int column, QWidget *widget)
 
 void SysTable::setRowBackground(int row, const QString &colour)
 {
-    for (int c = 0; c < columnCount(); ++c)
-        ensureItem(row, c)->setBackground(QColor(colour));
+    forEachInRow(row, [&colour](QTableWidgetItem *it, int) { it->setBackground(QColor(colour)); });
 }
 
 void SysTable::forEachInRow(int row, const std::function<void(QTableWidgetItem *, int)> &callback)
@@ -255,27 +257,48 @@ void SysTable::clearTable()
 void SysTable::setAutoFitColumns(const QSet<int> &columns)
 {
     m_autoFit = columns;
+    fitColumns();
 }
 
 void SysTable::resizeEvent(QResizeEvent *event)
 {
-    if (!m_autoFit.isEmpty()) {
-        int used = 0;
-        for (int c = 0; c < columnCount(); ++c) {
-            if (!m_autoFit.contains(c))
-                used += columnWidth(c) + 1;
-        }
-        if (horizontalScrollBar()->isVisible())
-            used += horizontalScrollBar()->height();
-        const QMargins margins = contentsMargins();
-        used += margins.left() + margins.right();
-        const int share = qMax(0, (width() - used) / m_autoFit.size());
-        for (int c : m_autoFit) {
-            if (c >= 0 && c < columnCount())
-                setColumnWidth(c, share);
-        }
-    }
     QTableWidget::resizeEvent(event);
+    fitColumns();
+}
+
+bool SysTable::viewportEvent(QEvent *event)
+{
+    const bool handled = QTableWidget::viewportEvent(event);
+    // A scroll bar shown or hidden resizes the viewport without resizing the table.
+    if (event->type() == QEvent::Resize)
+        fitColumns();
+    return handled;
+}
+
+void SysTable::fitColumns()
+{
+    if (m_autoFit.isEmpty() || m_fitting)
+        return;
+    // The share comes from the viewport, which a shown vertical bar has already narrowed, so
+    // the columns never overflow it because of the share: the horizontal bar appears only when
+    // the other columns alone are too wide, and no bar's visibility depends on the result.
+    int used = 0;
+    int fitted = 0;
+    for (int c = 0; c < columnCount(); ++c) {
+        if (m_autoFit.contains(c))
+            ++fitted;
+        else if (!isColumnHidden(c))
+            used += columnWidth(c);
+    }
+    if (fitted == 0)
+        return;
+    const int share = qMax(0, (viewport()->width() - used) / fitted);
+    m_fitting = true;
+    for (int c : qAsConst(m_autoFit)) {
+        if (c >= 0 && c < columnCount() && columnWidth(c) != share)
+            setColumnWidth(c, share);
+    }
+    m_fitting = false;
 }
 
 void SysTable::collectAll(SysExportTableBase &out) const

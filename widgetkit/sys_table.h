@@ -52,12 +52,14 @@ public:
     void scrollToRow(int row);
     // Puts the widget, wrapped in a zero-margin container, into the cell.
     void setCellWidget(int row, int column, QWidget *widget);
+    // Rows below 0 are ignored.
     void setRowBackground(int row, const QString &colour);
     void forEachInRow(int row, const std::function<void(QTableWidgetItem *, int)> &callback);
     // Empties every cell (rows stay) and restarts the log at row 0.
     void clearTable();
 
-    // Columns that share the free width on every resize.
+    // Columns that share the viewport's width left by the other columns, on every resize of
+    // the table or its viewport.
     void setAutoFitColumns(const QSet<int> &columns);
     QSet<int> autoFitColumns() const { return m_autoFit; }
 
@@ -84,12 +86,15 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    bool viewportEvent(QEvent *event) override;
 
 private:
+    void fitColumns();
     void exportWithDialog(const QString &filter, bool (SysTable::*exporter)(const QString &) const);
 
     QMap<int, Qt::Alignment> m_alignments;
     QSet<int> m_autoFit;
+    bool m_fitting = false;
     int m_nextLogRow = 0;
     QString m_exportColor = QStringLiteral("#409eff");
     bool m_menuWithClear = false;

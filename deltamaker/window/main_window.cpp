@@ -14,7 +14,10 @@
 #include "widgetkit/sys_table.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QEvent>
+#include <QThread>
 #include <QCursor>
 #include <QDateTime>
 #include <QFontMetrics>
@@ -97,8 +100,10 @@ MainWindow::MainWindow(QWidget *parent) : PluginUIBase(parent) {}
 
 MainWindow::~MainWindow()
 {
-    // The sink points at this window; the builder outlives it inside the library.
+    waitForBuild();
+    // The sinks point at this window; the builder outlives it inside the library.
     fota_set_log_sink(nullptr);
+    fota_set_progress_sink(nullptr);
 }
 
 QString MainWindow::text(const QString &key) const
@@ -167,12 +172,18 @@ void MainWindow::initUi()
     splitter->setStretchFactor(3, 1);
     setCentralWidget(splitter);
 
+    // The builder calls both sinks on its own thread; what they carry is handed to the GUI
+    // thread, where this window lives, through queued calls delivered in the order posted.
     fota_set_log_sink([this](int level, const char *message) {
-        log(level, withoutLineEnd(QString::fromLocal8Bit(message)));
-        // Repaint the log while the build runs; user input waits, so no second build can
-        // start inside this one.
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        const QString text = withoutLineEnd(QString::fromLocal8Bit(message));
+        QMetaObject::invokeMethod(this, [this, level, text] { log(level, text); }, Qt::QueuedConnection);
     });
+    fota_set_progress_sink([this](const char *stage, int percent) { postProgress(stage, percent); });
+
+    // Closing the host waits for a running build to end.
+    if (window() != this)
+        window()->installEventFilter(this);
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { waitForBuild(); });
 }
 
 SysFileSelect *MainWindow::makeRow(Row row, QWidget *parent)
@@ -190,6 +201,7 @@ SysFileSelect *MainWindow::makeRow(Row row, QWidget *parent)
 QWidget *MainWindow::buildInputGroup()
 {
     auto *group = new SysGroupBox(nullptr, text(QStringLiteral("input_ui/title")));
+    m_controls[0] = group;
     auto *layout = new SysVLayout(group);
     for (Row row : {BootRow, PartitionRow, OldRow, NewRow, Nv1Row, Nv2Row})
         layout->addWidget(makeRow(row, group));
@@ -201,6 +213,7 @@ QWidget *MainWindow::buildInputGroup()
 QWidget *MainWindow::buildOutputGroup()
 {
     auto *group = new SysGroupBox(nullptr, text(QStringLiteral("output_ui/title")));
+    m_controls[1] = group;
     auto *layout = new SysVLayout(group);
     layout->addWidget(makeRow(OutputRow, group));
     return group;
@@ -209,6 +222,7 @@ QWidget *MainWindow::buildOutputGroup()
 QWidget *MainWindow::buildActionGroup()
 {
     auto *group = new SysGroupBox(nullptr, text(QStringLiteral("action/title")));
+    m_controls[2] = group;
     auto *layout = new SysHLayout(group);
     for (Action action : {DiffAction, CzAction, AbAction}) {
         const ActionSpec &spec = actionSpec(action);
@@ -241,15 +255,30 @@ QWidget *MainWindow::buildLogGroup()
     return group;
 }
 
+QString MainWindow::menuText(const char *key, const char *chinese) const
+{
+    const QString translated = text(QLatin1String(key));
+    return translated.isEmpty() ? QString::fromUtf8(chinese) : translated;
+}
+
 void MainWindow::showLogMenu()
 {
     // The kit's export menu in reverse order: clear, the selection exports, the whole-table ones.
+    // Its texts are the kit's fixed Chinese ones; the language file gives them in other languages.
     SysMenu *menu = m_log->createExportMenu(true, m_log);
     const QList<QAction *> actions = menu->actions();
     for (QAction *action : actions)
         menu->removeAction(action);
-    for (int i = actions.size() - 1; i >= 0; --i)
+    const char *const texts[][2] = {{"process/menu/exportHtml", "导出到HTML"},
+                                    {"process/menu/exportCsv", "导出到CSV"},
+                                    {"process/menu/exportSelectionHtml", "导出选区到HTML"},
+                                    {"process/menu/exportSelectionCsv", "导出选区到CSV"},
+                                    {"process/menu/clear", "清空表格"}};
+    for (int i = actions.size() - 1; i >= 0; --i) {
+        if (i < 5)
+            actions[i]->setText(menuText(texts[i][0], texts[i][1]));
         menu->addAction(actions[i]);
+    }
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(QCursor::pos());
 }
@@ -257,10 +286,12 @@ void MainWindow::showLogMenu()
 void MainWindow::log(int level, const QString &message)
 {
     if (m_log) {
+        const int row = m_log->nextLogRow();
         m_log->appendLogLine(level, message);
         if (level == FOTA_LOG_ERROR || level == FOTA_LOG_WARN)
-            m_log->setRowBackground(m_log->nextLogRow() - 1,
-                                    QLatin1String(level == FOTA_LOG_ERROR ? kErrorRow : kWarnRow));
+            m_log->setRowBackground(row, QLatin1String(level == FOTA_LOG_ERROR ? kErrorRow : kWarnRow));
+        if (level == FOTA_LOG_ERROR && m_firstErrorRow < 0)
+            m_firstErrorRow = row;
     }
     if (m_logFile)
         m_logFile->writeLine(level, "%s", message.toUtf8().constData());
@@ -268,39 +299,35 @@ void MainWindow::log(int level, const QString &message)
 
 bool MainWindow::runAction(Action action)
 {
-    if (m_building)
+    if (m_worker)
         return false;
-    m_building = true;
-    const QString buttonText = text(QLatin1String(actionSpec(action).textKey));
+    m_buttonText = text(QLatin1String(actionSpec(action).textKey));
+    m_firstErrorRow = -1;
 
-    m_logFile.reset(new SysLogFile);
-    if (tools) {
-        const QString name = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz"));
-        const QString path = QStringLiteral("%1/%2.log").arg(tools->logDir(), name);
-        if (!m_logFile->openLog(path))
-            m_logFile.reset();
+    PackRequest request;
+    QByteArray outputPath;
+    QString error;
+    const bool ready = prepare(action, request, outputPath, error);
+    // A build's log file is created only when the build starts.
+    if (ready)
+        openLogFile();
+    log(FOTA_LOG_INFO, format(QStringLiteral("process/start_process"), m_buttonText));
+    if (!ready) {
+        log(FOTA_LOG_ERROR, error);
+        log(FOTA_LOG_ERROR, format(QStringLiteral("process/process_fail"), m_buttonText));
+        return false;
     }
-
-    log(FOTA_LOG_INFO, format(QStringLiteral("process/start_process"), buttonText));
-    const bool ok = build(action);
-    if (ok)
-        log(FOTA_LOG_INFO, format(QStringLiteral("process/process_success"), buttonText));
-    else
-        log(FOTA_LOG_ERROR, format(QStringLiteral("process/process_fail"), buttonText));
-
-    m_logFile.reset();
-    m_building = false;
-    return ok;
+    startBuild(request, outputPath);
+    return true;
 }
 
-bool MainWindow::build(Action action)
+bool MainWindow::prepare(Action action, PackRequest &request, QByteArray &outputPath, QString &error)
 {
     const ActionSpec &spec = actionSpec(action);
     if (spec.usesConfig) {
         IConfigFile *config = tools ? tools->config(false) : nullptr;
         if (!config) {
-            log(FOTA_LOG_ERROR, format(QStringLiteral("process/config_missing"),
-                          tools ? tools->configFilePath() : QString()));
+            error = format(QStringLiteral("process/config_missing"), tools ? tools->configFilePath() : QString());
             return false;
         }
         int mode = 0;
@@ -312,7 +339,7 @@ bool MainWindow::build(Action action)
         if (m_rows[row]->path().isEmpty())
             missing << rowLabel(row);
     if (!missing.isEmpty()) {
-        log(FOTA_LOG_ERROR, format(QStringLiteral("select/select_file"), missing.join(QLatin1Char(','))));
+        error = format(QStringLiteral("select/select_file"), missing.join(QLatin1Char(',')));
         return false;
     }
 
@@ -321,11 +348,10 @@ bool MainWindow::build(Action action)
     for (int row = 0; row < RowCount; ++row) {
         paths[row] = m_rows[row]->path().toLocal8Bit();
         if (paths[row].size() > kMaxPathBytes) {
-            log(FOTA_LOG_ERROR, format(QStringLiteral("select/path_too_long"), rowLabel(Row(row))));
+            error = format(QStringLiteral("select/path_too_long"), rowLabel(Row(row)));
             return false;
         }
     }
-    PackRequest request;
     std::memset(&request, 0, sizeof request);
     copyPath(request.boot_path, paths[BootRow]);
     copyPath(request.partition_path, paths[PartitionRow]);
@@ -334,8 +360,124 @@ bool MainWindow::build(Action action)
     copyPath(request.nv1_path, paths[Nv1Row]);
     copyPath(request.nv2_path, paths[Nv2Row]);
     request.method = spec.method;
-    request.output_path = paths[OutputRow].constData();
-    return fota_make_package(request) == 0;
+    outputPath = paths[OutputRow];
+    return true;
+}
+
+void MainWindow::openLogFile()
+{
+    m_logFile.reset();
+    if (!tools)
+        return;
+    const QString name = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd_hhmmss_zzz"));
+    m_logFile.reset(new SysLogFile);
+    if (!m_logFile->openLog(QStringLiteral("%1/%2.log").arg(tools->logDir(), name)))
+        m_logFile.reset();
+}
+
+void MainWindow::startBuild(const PackRequest &request, const QByteArray &outputPath)
+{
+    setControlsEnabled(false);
+    {
+        std::lock_guard<std::mutex> guard(m_progressLock);
+        m_progressStage.clear();
+        m_progressPercent = -1;
+        m_progressPosted = false;
+    }
+    progressBar->setRange(0, 0);   // busy until the builder tells its first stage
+    // The request and the output path are copies the thread owns; it shares nothing else with
+    // this window except through the sinks and the final queued call.
+    m_worker = QThread::create([this, request, outputPath] {
+        PackRequest own = request;
+        own.output_path = outputPath.constData();
+        const bool ok = fota_make_package(own) == 0;
+        QMetaObject::invokeMethod(this, [this, ok] { finishBuild(ok); }, Qt::QueuedConnection);
+    });
+    m_worker->start();
+    emit buildingChanged(true);
+}
+
+void MainWindow::finishBuild(bool ok)
+{
+    if (!m_worker)
+        return;
+    m_worker->wait();
+    delete m_worker;
+    m_worker = nullptr;
+
+    if (ok)
+        log(FOTA_LOG_INFO, format(QStringLiteral("process/process_success"), m_buttonText));
+    else
+        log(FOTA_LOG_ERROR, format(QStringLiteral("process/process_fail"), m_buttonText));
+    m_logFile.reset();
+    // The reason of a failure stays in view, however many lines followed it.
+    if (!ok && m_firstErrorRow >= 0)
+        if (QTableWidgetItem *item = m_log->item(m_firstErrorRow, 0))
+            m_log->scrollToItem(item);
+    progressBar->setRange(0, 100);
+    progressBar->setValue(ok ? 100 : 0);
+    progressBar->setToolTip(QString());
+    setControlsEnabled(true);
+    emit buildingChanged(false);
+    emit buildFinished(ok);
+}
+
+void MainWindow::waitForBuild()
+{
+    if (!m_worker)
+        return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_worker->wait();
+    // The build's last lines and its end are still queued for this window.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    finishBuild(false);   // only if the end was not among them
+    QApplication::restoreOverrideCursor();
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Close && watched == window())
+        waitForBuild();
+    return PluginUIBase::eventFilter(watched, event);
+}
+
+void MainWindow::setControlsEnabled(bool enabled)
+{
+    for (QWidget *group : m_controls)
+        if (group)
+            group->setEnabled(enabled);
+}
+
+void MainWindow::postProgress(const char *stage, int percent)
+{
+    std::lock_guard<std::mutex> guard(m_progressLock);
+    m_progressStage = QString::fromUtf8(stage ? stage : "");
+    m_progressPercent = percent;
+    if (m_progressPosted)
+        return;
+    m_progressPosted = true;
+    QMetaObject::invokeMethod(this, [this] { showProgress(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::showProgress()
+{
+    QString stage;
+    int percent;
+    {
+        std::lock_guard<std::mutex> guard(m_progressLock);
+        stage = m_progressStage;
+        percent = m_progressPercent;
+        m_progressPosted = false;
+    }
+    if (!m_worker)
+        return;
+    if (percent < 0) {
+        progressBar->setRange(0, 0);
+    } else {
+        progressBar->setRange(0, 100);
+        progressBar->setValue(qMin(percent, 100));
+    }
+    progressBar->setToolTip(stage);
 }
 
 } // namespace Deltamaker

@@ -6,6 +6,7 @@
 #include "widgetkit/sys_menu.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QStatusBar>
 
 using MainWindowTest = PluginFixture;
@@ -209,6 +210,59 @@ TEST_F(MainWindowTest, UnloadRemovesTheFoldersOnlyWhenAsked)
     for (const char *dir : {"config", "logs", "docs", "lang"})
         EXPECT_TRUE(QFileInfo::exists(wd.file(QString("%1/Third/f.txt").arg(dir)))) << dir;
     EXPECT_TRUE(messages().isEmpty());
+}
+
+TEST_F(MainWindowTest, MenuUnloadAsksFirst)
+{
+    QByteArray texts = readBytes(wd.file("lang/Tessel/test.lang"));
+    texts.replace("<rightMenu>", "<unloadConfirmFmt name=\"[unload %s?]\"/><rightMenu>");
+    ASSERT_TRUE(writeBytes(wd.file("lang/Tessel/test.lang"), texts));
+    install("other/Other.so", "o/Other.so");
+    ASSERT_TRUE(writeBytes(wd.file("config/Other/f.txt"), "x"));
+    auto w = makeWindow();
+    auto unloadEntry = [&] {
+        SysMenu *m = w->buildPluginMenu(w->plugin("Other"));
+        m->actions().last()->trigger();
+        delete m;
+    };
+
+    testPresenter().questionAnswer = false;
+    unloadEntry();
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_EQ(messages()[0].kind, IDialogPresenter::Kind::Question);
+    EXPECT_EQ(messages()[0].title, w->windowTitle());
+    EXPECT_EQ(messages()[0].text, "[unload " + w->plugin("Other")->pluginName() + "?]");
+    EXPECT_TRUE(w->plugin("Other"));
+    EXPECT_EQ(rows(*w), QStringList{"Other"});
+    EXPECT_TRUE(QFileInfo::exists(wd.file("plugins/o/Other.so")));
+    EXPECT_TRUE(QFileInfo::exists(wd.file("config/Other/f.txt")));
+
+    testPresenter().questionAnswer = true;
+    unloadEntry();
+    EXPECT_EQ(messages().size(), 2);
+    EXPECT_EQ(w->plugin("Other"), nullptr);
+    EXPECT_TRUE(rows(*w).isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(wd.file("plugins/o/Other.so")));
+    EXPECT_FALSE(QFileInfo::exists(wd.file("config/Other")));
+
+    // The left panel's buttons carry their texts as tooltips.
+    EXPECT_EQ(w->installButton()->toolTip(), "[installPkg]");
+    EXPECT_EQ(w->languageButton()->toolTip(), "[langManager]");
+    EXPECT_EQ(w->generatorButton()->toolTip(), "[genPkg]");
+}
+
+TEST_F(MainWindowTest, QtsOwnTextsFollowTheHostLanguage)
+{
+    const QString cancel = QCoreApplication::translate("QPlatformTheme", "Cancel");
+    ASSERT_TRUE(writeBytes(wd.file("lang/Tessel/index.config"), "zh"));
+    {
+        auto w = makeWindow();
+        EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("取消"));
+    }
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), cancel);
+    ASSERT_TRUE(writeBytes(wd.file("lang/Tessel/index.config"), "en"));
+    auto w = makeWindow();
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
 }
 
 TEST_F(MainWindowTest, UnloadRefusals)

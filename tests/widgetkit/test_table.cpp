@@ -322,8 +322,8 @@ TEST_F(KitTable, AutoFitColumnsShareTheFreeWidth)
     table.setAutoFitColumns({1, 2});
     table.show();
     table.resize(501, 200); // a visible table gets its (viewport) resize at once
-    const QMargins m = table.contentsMargins();
-    const int share = (501 - 101 - m.left() - m.right()) / 2;
+    const int share = (table.viewport()->width() - 100) / 2;
+    EXPECT_GT(share, 150);
     EXPECT_EQ(table.columnWidth(0), 100);
     EXPECT_EQ(table.columnWidth(1), share);
     EXPECT_EQ(table.columnWidth(2), share);
@@ -331,4 +331,85 @@ TEST_F(KitTable, AutoFitColumnsShareTheFreeWidth)
     // Too narrow: no negative widths.
     table.resize(50, 200);
     EXPECT_EQ(table.columnWidth(1), 0);
+}
+
+namespace {
+
+// Counts what a table that has not settled keeps doing: resizes of the table or its viewport,
+// and scroll bars shown or hidden.
+class LayoutChurn : public QObject
+{
+public:
+    explicit LayoutChurn(QTableWidget &table) : m_table(table) { qApp->installEventFilter(this); }
+    ~LayoutChurn() override { qApp->removeEventFilter(this); }
+    int events = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *w = qobject_cast<QWidget *>(watched);
+        const bool ours = w && (w == &m_table || m_table.isAncestorOf(w));
+        if (ours && (event->type() == QEvent::Resize || event->type() == QEvent::Show
+                     || event->type() == QEvent::Hide))
+            ++events;
+        return false;
+    }
+
+private:
+    QTableWidget &m_table;
+};
+
+void drain()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    }
+}
+
+} // namespace
+
+TEST_F(KitTable, AutoFitSettlesAtEverySizeAndRowCount)
+{
+    for (int rows : {0, 1, 2, 50}) {
+        SysTable table(nullptr, {"time", "level", "content"});
+        table.setColumnWidth(0, 250);
+        table.setColumnWidth(1, 80);
+        table.setAutoFitColumns({2});
+        for (int r = 0; r < rows; ++r)
+            table.appendLogLine(r % 4, QStringLiteral("line %1").arg(r));
+        table.show();
+        int unsettled = 0;
+        for (int width = 120; width <= 1400; width += 97) {
+            for (int height = 40; height <= 760; height += 61) {
+                table.resize(width, height);
+                drain();
+                LayoutChurn churn(table);
+                drain();
+                if (churn.events)
+                    ++unsettled;
+                // The columns never overflow the viewport unless the fixed ones alone do.
+                if (width > 400) {
+                    EXPECT_LE(table.horizontalHeader()->length(), table.viewport()->width())
+                        << rows << " rows at " << width << "x" << height;
+                }
+            }
+        }
+        EXPECT_EQ(unsettled, 0) << rows << " rows";
+        table.hide();
+    }
+}
+
+TEST_F(KitTable, RowOperationsIgnoreNegativeRows)
+{
+    SysTable table(nullptr, {"A", "B"});
+    table.setRowBackground(-1, "#fde2e2");
+    int calls = 0;
+    table.forEachInRow(-3, [&](QTableWidgetItem *, int) { ++calls; });
+    table.setRowTexts(-1, {"x"});
+    table.scrollToRow(-1);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(table.rowCount(), 0);
+    table.setRowBackground(2, "#fde2e2");
+    EXPECT_EQ(table.item(2, 1)->background().color(), QColor("#fde2e2"));
 }

@@ -13,6 +13,7 @@
 
 #include <QApplication>
 #include <QDomDocument>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLibrary>
 #include <QLineEdit>
@@ -24,6 +25,7 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTextCodec>
+#include <QTimer>
 
 namespace {
 
@@ -92,6 +94,17 @@ protected:
     void setRow(PluginUIBase *w, const char *row, const QString &path)
     {
         child(w, row)->findChild<QLineEdit *>()->setText(path);
+    }
+
+    // Presses a build button and waits until the build it started has ended.
+    void press(PluginUIBase *w, const char *button)
+    {
+        QTest::mouseClick(child<QPushButton>(w, button), Qt::LeftButton);
+        QElapsedTimer t;
+        t.start();
+        while (w->property("building").toBool() && t.elapsed() < 600000)
+            QTest::qWait(5);
+        EXPECT_FALSE(w->property("building").toBool()) << button;
     }
 
     QString sample(const char *rel) const { return wd.file(QStringLiteral("samples/") + rel); }
@@ -220,7 +233,7 @@ TEST_F(DeltamakerWindow, EnglishCarriesEveryKeyOfChinese)
     auto *table = child<QTableWidget>(w, "processLog");
     for (int c = 0; c < 3; ++c)
         EXPECT_FALSE(table->horizontalHeaderItem(c)->text().isEmpty());
-    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    press(w, "czButton");
     EXPECT_EQ(logRows(w), (QVector<LogRow>{
         info("Building Compressed full package"),
         error("Please choose: Partition table,New firmware,Save package as"),
@@ -252,7 +265,7 @@ TEST_F(DeltamakerWindow, LogMenuOffersClearThenExports)
     QTest::mouseClick(child(w, "newRow")->findChild<QPushButton *>(), Qt::LeftButton);
     EXPECT_EQ(child(w, "newRow")->findChild<QLineEdit *>()->text(), sample("zn3150/new.bin"));
     EXPECT_EQ(testPresenter().dialogFilters, QStringList{"*.bin"});
-    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    press(w, "czButton");
     ASSERT_EQ(logRows(w).size(), 3);
 
     emit table->customContextMenuRequested(QPoint(1, 1));
@@ -274,10 +287,12 @@ TEST_F(DeltamakerWindow, MissingRowsAreNamedAndNothingIsBuilt)
     setRow(w, "partitionRow", sample("zn3150/partition.bin"));
     setRow(w, "oldRow", sample("zn3150/old.bin"));
     setRow(w, "outputRow", output);
-    QTest::mouseClick(child<QPushButton>(w, "diffButton"), Qt::LeftButton);
+    press(w, "diffButton");
     EXPECT_EQ(logRows(w), (QVector<LogRow>{startLine(kDiff), error(QString::fromUtf8("请选择文件：新固件")),
                                            failLine(kDiff)}));
     EXPECT_FALSE(QFileInfo::exists(output));
+    // A press refused at once leaves no log file behind.
+    EXPECT_TRUE(QDir(wd.file("logs/Deltamaker")).entryList({"*.log"}, QDir::Files).isEmpty());
     auto *table = child<QTableWidget>(w, "processLog");
     EXPECT_EQ(table->item(1, 2)->background().color(), QColor("#fde2e2"));   // errors stand out
     EXPECT_EQ(table->item(0, 2)->background().style(), Qt::NoBrush);
@@ -285,8 +300,8 @@ TEST_F(DeltamakerWindow, MissingRowsAreNamedAndNothingIsBuilt)
     // Every empty required row, in table order, joined by ",".
     for (const char *row : {"partitionRow", "oldRow", "outputRow"})
         setRow(w, row, QString());
-    QTest::mouseClick(child<QPushButton>(w, "abButton"), Qt::LeftButton);
-    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    press(w, "abButton");
+    press(w, "czButton");
     const QVector<LogRow> log = logRows(w);
     ASSERT_EQ(log.size(), 9);
     EXPECT_EQ(log.mid(3), (QVector<LogRow>{
@@ -298,7 +313,7 @@ TEST_F(DeltamakerWindow, MissingRowsAreNamedAndNothingIsBuilt)
     setRow(w, "newRow", sample("klm4410/cz_new.bin"));
     const QString longOutput = wd.file(QString(260, QLatin1Char('p')) + ".pkg");
     setRow(w, "outputRow", longOutput);
-    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    press(w, "czButton");
     EXPECT_EQ(logRows(w).mid(9), (QVector<LogRow>{
         startLine(kCz), error(QString::fromUtf8("升级包保存路径 的路径超过255字节，请换一个较短的路径")),
         failLine(kCz)}));
@@ -333,7 +348,7 @@ TEST_F(DeltamakerWindow, EachButtonBuildsAVerifiedPackageAndLogsEveryStep)
         setRow(w, "newRow", sample(c.image));
         setRow(w, "outputRow", output);
         const int before = logRows(w).size();
-        QTest::mouseClick(child<QPushButton>(w, c.button), Qt::LeftButton);
+        press(w, c.button);
 
         const QVector<LogRow> log = logRows(w).mid(before);
         ASSERT_GE(log.size(), 5);
@@ -380,6 +395,89 @@ TEST_F(DeltamakerWindow, EachButtonBuildsAVerifiedPackageAndLogsEveryStep)
     EXPECT_EQ(QDir(wd.file("logs/Deltamaker")).entryList({"*.log"}, QDir::Files).size(), 3);
 }
 
+TEST_F(DeltamakerWindow, BuildRunsOffTheGuiThreadWithTheControlsDisabled)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    const QString output = wd.file("delta.pkg");
+    setRow(w, "bootRow", sample("klm4410/boot.bin"));
+    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
+    setRow(w, "oldRow", sample("klm4410/diff_old.bin"));
+    setRow(w, "newRow", sample("klm4410/diff_new.bin"));
+    setRow(w, "outputRow", output);
+    const QList<QWidget *> controls{child<QPushButton>(w, "diffButton"), child<QPushButton>(w, "czButton"),
+                                    child<QPushButton>(w, "abButton"),
+                                    child(w, "newRow")->findChild<QLineEdit *>(),
+                                    child(w, "outputRow")->findChild<QPushButton *>()};
+    auto *bar = w->statusBar()->findChild<QProgressBar *>();
+    ASSERT_TRUE(bar);
+
+    int ticks = 0;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticks += w->property("building").toBool() ? 1 : 0; });
+    timer.start(1);
+    QTest::mouseClick(child<QPushButton>(w, "diffButton"), Qt::LeftButton);
+    // The press returned while the build runs.
+    EXPECT_TRUE(w->property("building").toBool());
+    EXPECT_EQ(logRows(w), QVector<LogRow>{startLine(kDiff)});
+    for (QWidget *c : controls)
+        EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
+    EXPECT_TRUE(child(w, "processLog")->isEnabled());   // stays readable and scrollable
+    EXPECT_TRUE(bar->maximum() == 0 || bar->value() >= 0);
+    // A second press while it runs is not taken.
+    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    QElapsedTimer t;
+    t.start();
+    while (w->property("building").toBool() && t.elapsed() < 600000)
+        QTest::qWait(5);
+    timer.stop();
+    EXPECT_GT(ticks, 0);   // the GUI thread's event loop kept turning
+
+    for (QWidget *c : controls)
+        EXPECT_TRUE(c->isEnabled()) << c->objectName().toStdString();
+    const QVector<LogRow> log = logRows(w);
+    ASSERT_GE(log.size(), 5);
+    EXPECT_EQ(log.front(), startLine(kDiff));
+    EXPECT_EQ(log.back(), successLine(kDiff));
+    EXPECT_EQ(std::count(log.begin(), log.end(), startLine(kCz)), 0);
+    EXPECT_EQ(log[1], info("Board KLM4410"));
+    EXPECT_EQ(log[2], info("Partition Init ok "));
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_EQ(bar->value(), 100);
+    auto *table = child<QTableWidget>(w, "processLog");
+    EXPECT_EQ(table->rowCount(), log.size() + 1);   // one empty row below the newest line
+
+    PackageInputs inputs;
+    inputs.partition = sample("klm4410/partition.bin").toStdString();
+    inputs.boot = sample("klm4410/boot.bin").toStdString();
+    inputs.oldImage = sample("klm4410/diff_old.bin").toStdString();
+    inputs.newImage = sample("klm4410/diff_new.bin").toStdString();
+    inputs.method = 3;
+    const std::vector<std::string> findings = package_verify_file(output.toStdString(), inputs);
+    EXPECT_TRUE(findings.empty()) << findings.front();
+}
+
+TEST_F(DeltamakerWindow, UnloadingDuringABuildWaitsForIt)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    const QString output = wd.file("ab.pkg");
+    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
+    setRow(w, "oldRow", sample("klm4410/ab_old.bin"));
+    setRow(w, "newRow", sample("klm4410/ab_new.bin"));
+    setRow(w, "outputRow", output);
+    QTest::mouseClick(child<QPushButton>(w, "abButton"), Qt::LeftButton);
+    ASSERT_TRUE(w->property("building").toBool());
+    ASSERT_TRUE(host->unloadPlugin(kBase, false));
+    EXPECT_FALSE(isMapped(wd.file("plugins/Deltamaker/Deltamaker.so")));
+    // The build ran to its end and its log file got every line.
+    EXPECT_TRUE(QFileInfo::exists(output));
+    const QStringList files = QDir(wd.file("logs/Deltamaker")).entryList({"*.log"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    const QString logText = QString::fromUtf8(readBytes(wd.file("logs/Deltamaker/") + files.front()));
+    EXPECT_TRUE(logText.endsWith(QStringLiteral("   [INF]   ") + successLine(kAb).text + '\n')) << logText.toStdString();
+}
+
 TEST_F(DeltamakerWindow, OperModeHidesTheBootRowAndDiffNeedsTheSettingFile)
 {
     // Low five bits 0x11 hide the row, whatever the other bits say.
@@ -404,13 +502,13 @@ TEST_F(DeltamakerWindow, OperModeHidesTheBootRowAndDiffNeedsTheSettingFile)
     setRow(w, "outputRow", wd.file("out.pkg"));
     const LogRow missing = error(QString::fromUtf8("找不到配置文件 %1，请先在插件右键菜单中创建配置")
                                      .arg(wd.file("config/Deltamaker/index.config")));
-    QTest::mouseClick(child<QPushButton>(w, "diffButton"), Qt::LeftButton);
-    QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
+    press(w, "diffButton");
+    press(w, "czButton");
     EXPECT_EQ(logRows(w), (QVector<LogRow>{startLine(kDiff), missing, failLine(kDiff),
                                            startLine(kCz), missing, failLine(kCz)}));
     EXPECT_FALSE(QFileInfo::exists(wd.file("out.pkg")));
     // The A/B build does not read the setting file.
-    QTest::mouseClick(child<QPushButton>(w, "abButton"), Qt::LeftButton);
+    press(w, "abButton");
     EXPECT_EQ(logRows(w).back(), successLine(kAb));
     EXPECT_TRUE(QFileInfo::exists(wd.file("out.pkg")));
 }
@@ -444,7 +542,7 @@ TEST_F(DeltamakerWindow, UnloadAndLoadAgainStartsANewLifetime)
         setRow(win, "oldRow", sample("klm4410/ab_old.bin"));
         setRow(win, "newRow", sample("klm4410/ab_new.bin"));
         setRow(win, "outputRow", wd.file("ab.pkg"));
-        QTest::mouseClick(child<QPushButton>(win, "abButton"), Qt::LeftButton);
+        press(win, "abButton");
         return logRows(win);
     };
     QVector<LogRow> log = build(w);
