@@ -1,5 +1,6 @@
 // In-place patch generation (sw_bsdiff_new_mem, self-check included) on whole firmware-like
-// images of 1 MiB and 4 MiB, and the device simulator on the resulting patches.
+// images of 1 MiB and 4 MiB (default and optimising encoder), and the device simulator on the
+// resulting patches.
 // Peak memory: /usr/bin/time -v bin/bench_inplace --benchmark_filter=<name>
 #include "deltamaker/patch/inplace.h"
 #include "deltamaker/samples/firmware_gen.h"
@@ -52,14 +53,15 @@ struct QuietStdout {
     }
 };
 
-void BM_InplaceGenerate(benchmark::State &state)
+void generate(benchmark::State &state, const InplaceOptions &options)
 {
     const auto &pair = pairOf(static_cast<size_t>(state.range(0)));
     Bytes patch;
     for (auto _ : state) {
         QuietStdout quiet;
         if (sw_bsdiff_new_mem(pair.oldImage.data(), int64_t(pair.oldImage.size()),
-                              pair.newImage.data(), int64_t(pair.newImage.size()), patch) != 0) {
+                              pair.newImage.data(), int64_t(pair.newImage.size()), patch,
+                              options) != 0) {
             state.SkipWithError("sw_bsdiff_new_mem failed");
             break;
         }
@@ -74,8 +76,22 @@ void BM_InplaceGenerate(benchmark::State &state)
     state.counters["moved_bytes"] = double(stats.movedBytes);
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(pair.newImage.size()));
 }
+
+void BM_InplaceGenerate(benchmark::State &state)
+{
+    generate(state, InplaceOptions());
+}
 BENCHMARK(BM_InplaceGenerate)->Arg(1 << 20)->Arg(4 << 20)->Unit(benchmark::kMillisecond)
     ->Iterations(3);
+
+void BM_InplaceGenerateOptimized(benchmark::State &state)
+{
+    InplaceOptions options;
+    options.optimize = true;
+    generate(state, options);
+}
+BENCHMARK(BM_InplaceGenerateOptimized)->Arg(1 << 20)->Arg(4 << 20)
+    ->Unit(benchmark::kMillisecond)->Iterations(1);
 
 void BM_InplaceApply(benchmark::State &state)
 {

@@ -1,9 +1,11 @@
 // The stages of both patch generators, each on its own: suffix sort (the doubling sort and the
 // induced sort, on 20480-byte blocks and on whole images), the match search and scan, the block
-// patch per 20 KiB block and lzma_pack. Whole-image pairs are the measurement pairs of
-// bin/make-firmware-pair: an inserted function shifting pointers, changed constants, appended data.
+// patch per 20 KiB block (default and optimising encoder) and lzma_pack. Whole-image pairs are
+// the measurement pairs of bin/make-firmware-pair: an inserted function shifting pointers, changed
+// constants, appended data.
 //   bin/bench_patch [--benchmark_filter=REGEX]
 #include "deltamaker/patch/bsdiff.h"
+#include "deltamaker/patch/bsdiff_opt.h"
 #include "deltamaker/patch/lzma_pack.h"
 #include "deltamaker/patch/match_scan.h"
 #include "deltamaker/patch/suffix_sort.h"
@@ -168,7 +170,11 @@ void BM_LzmaPack(benchmark::State &state)
 }
 BENCHMARK(BM_LzmaPack)->Arg(kBlock)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 
-void runBsdiff(benchmark::State &state, const std::vector<Samples::FirmwarePair> &set)
+using BlockPatchFn = int (*)(const uint8_t *, int64_t, const uint8_t *, int64_t, uint8_t *,
+                             int64_t *);
+
+void runBsdiff(benchmark::State &state, const std::vector<Samples::FirmwarePair> &set,
+               BlockPatchFn makePatch = sw_bsdiff)
 {
     Bytes out(32 + 2 * kBlock);
     size_t i = 0;
@@ -179,7 +185,7 @@ void runBsdiff(benchmark::State &state, const std::vector<Samples::FirmwarePair>
     for (auto _ : state) {
         const auto &p = set[i++ % set.size()];
         int64_t len = 0;
-        const int rc = sw_bsdiff(p.oldImage.data(), static_cast<int64_t>(p.oldImage.size()),
+        const int rc = makePatch(p.oldImage.data(), static_cast<int64_t>(p.oldImage.size()),
                                  p.newImage.data(), static_cast<int64_t>(p.newImage.size()),
                                  out.data(), &len);
         if (rc == 0) {
@@ -199,6 +205,13 @@ void BM_SwBsdiff_Realistic(benchmark::State &state)
     runBsdiff(state, pairs());
 }
 BENCHMARK(BM_SwBsdiff_Realistic)->Unit(benchmark::kMillisecond);
+
+// The optimising encoder on the same blocks: compare patch/new with BM_SwBsdiff_Realistic.
+void BM_SwBsdiffOpt_Realistic(benchmark::State &state)
+{
+    runBsdiff(state, pairs(), sw_bsdiff_opt);
+}
+BENCHMARK(BM_SwBsdiffOpt_Realistic)->Unit(benchmark::kMillisecond);
 
 void BM_SwBsdiff_Identical(benchmark::State &state)
 {

@@ -130,7 +130,8 @@ int64_t readableSize(const char *path)
 // Scan, resolver, container and self-check, once the arguments are checked. The new image is
 // asked for after old is sorted (see inplaceScanLoading); loadNew returns null after printing why.
 int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
-             const std::function<const uint8_t *()> &loadNew, std::vector<uint8_t> &patch)
+             const std::function<const uint8_t *()> &loadNew, std::vector<uint8_t> &patch,
+             const InplaceOptions &options)
 {
     try {
         std::vector<Internal::InplaceStretch> stretches;
@@ -143,7 +144,8 @@ int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
         Internal::releaseFreeMemory();
         std::vector<uint8_t> out;
         if (Internal::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
-                                        static_cast<int32_t>(newSize), stretches, out) != 0)
+                                        static_cast<int32_t>(newSize), stretches, out, nullptr,
+                                        options.optimize) != 0)
             return -1;
 
         Internal::inplace_progress("in-place patch: self-check", -1);
@@ -178,13 +180,25 @@ int checkSizes(const uint8_t *oldData, int64_t oldSize, bool newPresent, int64_t
 int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
                       int64_t newSize, std::vector<uint8_t> &patch)
 {
+    return sw_bsdiff_new_mem(oldData, oldSize, newData, newSize, patch, InplaceOptions());
+}
+
+int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
+                      int64_t newSize, std::vector<uint8_t> &patch, const InplaceOptions &options)
+{
     patch.clear();
     if (checkSizes(oldData, oldSize, newData != nullptr, newSize) != 0)
         return -1;
-    return generate(oldData, oldSize, newSize, [newData] { return newData; }, patch);
+    return generate(oldData, oldSize, newSize, [newData] { return newData; }, patch, options);
 }
 
 int sw_bsdiff_new(const char *oldPath, const char *newPath, const char *outPath)
+{
+    return sw_bsdiff_new(oldPath, newPath, outPath, InplaceOptions());
+}
+
+int sw_bsdiff_new(const char *oldPath, const char *newPath, const char *outPath,
+                  const InplaceOptions &options)
 {
     std::vector<uint8_t> oldData;
     try {
@@ -215,7 +229,7 @@ int sw_bsdiff_new(const char *oldPath, const char *newPath, const char *outPath)
         }
         return newData.data();
     };
-    if (generate(oldData.data(), oldSize, newSize, loadNew, patch) != 0)
+    if (generate(oldData.data(), oldSize, newSize, loadNew, patch, options) != 0)
         return -1;
     if (!outPath || !writeWholeFile(outPath, patch)) {
         std::printf("sw_bsdiff_new: cannot write %s\n", outPath ? outPath : "");

@@ -10,10 +10,22 @@ constexpr int32_t kInplaceMaxEntries = 6666;
 // Size of the patch header: magic and the three stream lengths.
 constexpr int kInplaceHeaderSize = 20;
 
+// Choices of the in-place generator that leave the patch format alone.
+struct InplaceOptions {
+    // The optimising encoder: every stream is also compressed with lzma_pack_strong and the
+    // smaller form is kept. Same control records and data blocks, same property bytes, never
+    // larger than the default patch; several times slower.
+    bool optimize = false;
+};
+
 // Makes the in-place patch of old -> new and writes it to outPath (created without truncation;
 // the caller removes any old file first). Returns 0, or -1 after printing the reason on stdout.
 int sw_bsdiff_new(const char *oldPath, const char *newPath, const char *outPath);
+int sw_bsdiff_new(const char *oldPath, const char *newPath, const char *outPath,
+                  const InplaceOptions &options);
 
 // The same patch, made from buffers into `patch`.
 int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
                       int64_t newSize, std::vector<uint8_t> &patch);
+int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
+                      int64_t newSize, std::vector<uint8_t> &patch, const InplaceOptions &options);

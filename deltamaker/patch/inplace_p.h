@@ -42,15 +42,30 @@ bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize
 
 // Resolves the in-place conflicts of `stretches` and builds the patch container into `patch`.
 // The stretches must tile [0, newSize) and read inside the old image. Returns 0, or -1 after
-// printing the reason on stdout. No self-check is made here.
+// printing the reason on stdout. No self-check is made here. `strong`: see packInplaceContainer.
 int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                       int32_t newSize, const std::vector<InplaceStretch> &stretches,
-                      std::vector<uint8_t> &patch, InplaceBuildStats *stats = nullptr);
+                      std::vector<uint8_t> &patch, InplaceBuildStats *stats = nullptr,
+                      bool strong = false);
+
+// The uncompressed control stream and data blocks of an in-place patch.
+struct InplaceStreams {
+    std::vector<uint8_t> control;
+    std::vector<uint8_t> diff;
+    std::vector<uint8_t> extra;
+};
+
+// buildInplacePatch without the compression: the resolved streams. Returns 0 or -1.
+int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
+                   int32_t newSize, const std::vector<InplaceStretch> &stretches,
+                   InplaceStreams &streams, InplaceBuildStats *stats = nullptr);
 
 // Builds the container (header and the three compressed streams) from the uncompressed control
 // stream and blocks. The extra stream is left out when `extra` is empty. Returns 0 or -1.
+// `strong`: each stream is also compressed with lzma_pack_strong and the smaller form is kept.
 int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<uint8_t> &diff,
-                         const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch);
+                         const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch,
+                         bool strong = false);
 
 // Applies `patch` on the device simulator and compares the result with the new image. Returns 0,
 // or -1 after printing why the patch must not be handed out.

@@ -316,7 +316,7 @@ public:
     {
     }
 
-    int run(const std::vector<InplaceStretch> &stretches, std::vector<uint8_t> &patch,
+    int run(const std::vector<InplaceStretch> &stretches, InplaceStreams &streams,
             InplaceBuildStats &stats);
 
 private:
@@ -615,7 +615,7 @@ bool Resolver::relocate(int64_t pos, int64_t window)
     return true;
 }
 
-int Resolver::run(const std::vector<InplaceStretch> &stretches, std::vector<uint8_t> &patch,
+int Resolver::run(const std::vector<InplaceStretch> &stretches, InplaceStreams &streams,
                   InplaceBuildStats &stats)
 {
     stats_ = &stats;
@@ -664,9 +664,12 @@ int Resolver::run(const std::vector<InplaceStretch> &stretches, std::vector<uint
     std::printf("\n diff = %d    ext = %d\n", diffNodes, extNodes);
 
     // B. Window by window: the window's entries, then the relocations its write forces.
-    std::vector<uint8_t> control;
-    std::vector<uint8_t> diff;
-    std::vector<uint8_t> extra;
+    std::vector<uint8_t> &control = streams.control;
+    std::vector<uint8_t> &diff = streams.diff;
+    std::vector<uint8_t> &extra = streams.extra;
+    control.clear();
+    diff.clear();
+    extra.clear();
     diff.reserve(static_cast<size_t>(newSize_));
     int64_t pos = 0;
     int64_t window = 0;
@@ -724,19 +727,30 @@ int Resolver::run(const std::vector<InplaceStretch> &stretches, std::vector<uint
         std::printf("\nsw_bsdiff_new: windows do not cover the new image, no patch written\n");
         return -1;
     }
-    return packInplaceContainer(control, diff, extra, patch);
+    return 0;
 }
 
 // LZMA never grows data by more than a small fraction; this bound is generous.
 size_t packCapacity(size_t n) { return n + n / 2 + 4096; }
 
-bool packStream(const std::vector<uint8_t> &src, std::vector<uint8_t> &out)
+bool packStream(const std::vector<uint8_t> &src, std::vector<uint8_t> &out, bool strong)
 {
     // The capacity is left uninitialised: only the pages the stream is written to are touched.
     size_t len = packCapacity(src.size());
     std::unique_ptr<uint8_t[]> room(new uint8_t[len]);
     if (lzma_pack(src.data(), src.size(), room.get(), &len) != 0)
         return false;
+    if (strong) {
+        // Kept only when smaller: the stronger search is not smaller on every input.
+        size_t strongLen = packCapacity(src.size());
+        std::unique_ptr<uint8_t[]> other(new uint8_t[strongLen]);
+        if (lzma_pack_strong(src.data(), src.size(), other.get(), &strongLen) != 0)
+            return false;
+        if (strongLen < len) {
+            room.swap(other);
+            len = strongLen;
+        }
+    }
     out.assign(room.get(), room.get() + len);
     return true;
 }
@@ -744,13 +758,15 @@ bool packStream(const std::vector<uint8_t> &src, std::vector<uint8_t> &out)
 } // namespace
 
 int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<uint8_t> &diff,
-                         const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch)
+                         const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch,
+                         bool strong)
 {
     std::vector<uint8_t> c;
     std::vector<uint8_t> d;
     std::vector<uint8_t> x;
     inplace_progress("in-place patch: compressing", -1);
-    if (!packStream(control, c) || !packStream(diff, d) || (!extra.empty() && !packStream(extra, x)))
+    if (!packStream(control, c, strong) || !packStream(diff, d, strong) ||
+        (!extra.empty() && !packStream(extra, x, strong)))
         return -1;
     patch.clear();
     patch.reserve(kInplaceHeaderSize + c.size() + d.size() + x.size());
@@ -767,11 +783,21 @@ int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<
 
 int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                       int32_t newSize, const std::vector<InplaceStretch> &stretches,
-                      std::vector<uint8_t> &patch, InplaceBuildStats *stats)
+                      std::vector<uint8_t> &patch, InplaceBuildStats *stats, bool strong)
+{
+    InplaceStreams streams;
+    if (resolveInplace(oldData, oldSize, newData, newSize, stretches, streams, stats) != 0)
+        return -1;
+    return packInplaceContainer(streams.control, streams.diff, streams.extra, patch, strong);
+}
+
+int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
+                   int32_t newSize, const std::vector<InplaceStretch> &stretches,
+                   InplaceStreams &streams, InplaceBuildStats *stats)
 {
     InplaceBuildStats local;
     Resolver r(oldData, oldSize, newData, newSize);
-    const int rc = r.run(stretches, patch, local);
+    const int rc = r.run(stretches, streams, local);
     if (stats)
         *stats = local;
     return rc;

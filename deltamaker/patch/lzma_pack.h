@@ -22,3 +22,9 @@ extern thread_local uint8_t g_lzma_props[kLzmaPropsSize];
 // Compresses src into a raw LZMA stream at dst. In: *dstLen is the capacity; out: the stream
 // length. Returns 0, or -1 after printing "LzmaCompress error\n".
 int lzma_pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen);
+
+// The same stream format and property bytes (dictionary, lc, lp, pb) as lzma_pack, read by the
+// same decoder, with the encoder searching harder (longest fast-byte length, deeper match
+// finder): smaller and slower. Same contract as lzma_pack.
+constexpr int kLzmaStrongFb = 273;
+int lzma_pack_strong(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen);
