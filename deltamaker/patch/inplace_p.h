@@ -62,7 +62,7 @@ int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newDa
 
 // Builds the container (header and the three compressed streams) from the uncompressed control
 // stream and blocks. The extra stream is left out when `extra` is empty. Returns 0 or -1.
-// `strong`: each stream is also compressed with lzma_pack_strong and the smaller form is kept.
+// `strong`: each stream is compressed with lzma_pack_smallest.
 int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<uint8_t> &diff,
                          const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch,
                          bool strong = false);

@@ -738,19 +738,8 @@ bool packStream(const std::vector<uint8_t> &src, std::vector<uint8_t> &out, bool
     // The capacity is left uninitialised: only the pages the stream is written to are touched.
     size_t len = packCapacity(src.size());
     std::unique_ptr<uint8_t[]> room(new uint8_t[len]);
-    if (lzma_pack(src.data(), src.size(), room.get(), &len) != 0)
+    if ((strong ? lzma_pack_smallest : lzma_pack)(src.data(), src.size(), room.get(), &len) != 0)
         return false;
-    if (strong) {
-        // Kept only when smaller: the stronger search is not smaller on every input.
-        size_t strongLen = packCapacity(src.size());
-        std::unique_ptr<uint8_t[]> other(new uint8_t[strongLen]);
-        if (lzma_pack_strong(src.data(), src.size(), other.get(), &strongLen) != 0)
-            return false;
-        if (strongLen < len) {
-            room.swap(other);
-            len = strongLen;
-        }
-    }
     out.assign(room.get(), room.get() + len);
     return true;
 }

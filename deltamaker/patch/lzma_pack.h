@@ -28,3 +28,7 @@ int lzma_pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen);
 // finder): smaller and slower. Same contract as lzma_pack.
 constexpr int kLzmaStrongFb = 273;
 int lzma_pack_strong(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen);
+
+// The smaller of lzma_pack's and lzma_pack_strong's streams (lzma_pack's on a tie): never larger
+// than lzma_pack's. Same contract as lzma_pack; needs scratch room of *dstLen bytes.
+int lzma_pack_smallest(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen);

@@ -13,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -210,19 +212,34 @@ TEST(LzmaPackStrong, SamePropertiesAndDecodesWithTheStrictReader)
     Bytes data(50000, 0);
     for (size_t i = 0; i < data.size(); i += 1 + rng() % 40)
         data[i] = static_cast<uint8_t>(rng());
+    using Pack = int (*)(const uint8_t *, size_t, uint8_t *, size_t *);
     for (const Bytes &src : {data, randomBytes(rng, 3000), Bytes{}}) {
-        Bytes packed(src.size() * 2 + 4096);
-        size_t len = packed.size();
-        ASSERT_EQ(0, lzma_pack_strong(src.data(), src.size(), packed.data(), &len));
-        const uint8_t expected[kLzmaPropsSize] = {0x00, 0x00, 0x20, 0x00, 0x00};
-        EXPECT_EQ(0, std::memcmp(g_lzma_props, expected, kLzmaPropsSize));
-        LzmaReader reader(packed.data(), len);
-        Bytes back;
-        std::string error;
-        ASSERT_TRUE(reader.readAppend(back, src.size(), error)) << error;
-        EXPECT_TRUE(reader.finish(error)) << error;
-        EXPECT_EQ(src, back);
+        size_t sizes[3] = {0, 0, 0};
+        const Pack packs[3] = {lzma_pack, lzma_pack_strong, lzma_pack_smallest};
+        for (int k = 0; k < 3; ++k) {
+            Bytes packed(src.size() * 2 + 4096);
+            size_t len = packed.size();
+            ASSERT_EQ(0, packs[k](src.data(), src.size(), packed.data(), &len));
+            const uint8_t expected[kLzmaPropsSize] = {0x00, 0x00, 0x20, 0x00, 0x00};
+            EXPECT_EQ(0, std::memcmp(g_lzma_props, expected, kLzmaPropsSize));
+            LzmaReader reader(packed.data(), len);
+            Bytes back;
+            std::string error;
+            ASSERT_TRUE(reader.readAppend(back, src.size(), error)) << error;
+            EXPECT_TRUE(reader.finish(error)) << error;
+            EXPECT_EQ(src, back);
+            sizes[k] = len;
+        }
+        EXPECT_EQ(std::min(sizes[0], sizes[1]), sizes[2]);
     }
+    // The sparse data compresses smaller with the harder search.
+    Bytes a(data.size() * 2 + 4096);
+    Bytes b(a.size());
+    size_t la = a.size();
+    size_t lb = b.size();
+    ASSERT_EQ(0, lzma_pack(data.data(), data.size(), a.data(), &la));
+    ASSERT_EQ(0, lzma_pack_strong(data.data(), data.size(), b.data(), &lb));
+    EXPECT_LT(lb, la);
 }
 
 bool sameWindows(const InplacePatchContents &a, const InplacePatchContents &b)
