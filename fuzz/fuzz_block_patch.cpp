@@ -30,19 +30,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 2)
         return 0;
-    // A record promises at most one 20 KiB block. Until the decoder is given that promise and
-    // refuses larger headers itself, such headers only make it decode (and allocate) what a
-    // small stream expands to, up to gigabytes: the input is passed over, not fuzzed.
+    // The record's promise: the header's own new size where a record could promise it, so
+    // that both agreeing and refused headers are reached.
     const uint8_t *header = data + 2;
-    if (size >= 2 + 32 && (get_sm8(header + 24) > int64_t(kBlockSize) ||
-                           get_sm8(header + 8) > int64_t(24 * (kBlockSize + 1))))
-        return 0;
+    size_t promised = kBlockSize;
+    if (size >= 2 + 32 && get_sm8(header + 24) >= 0 && get_sm8(header + 24) <= int64_t(kBlockSize))
+        promised = size_t(get_sm8(header + 24));
     const std::vector<uint8_t> &old = FuzzSamples::oldBlock();
     const size_t oldLen = (size_t(data[0]) | size_t(data[1]) << 8) % (kBlockSize + 1);
     std::vector<uint8_t> out;
     std::string error;
-    if (apply_block_patch(old.data(), oldLen, data + 2, size - 2, out, error) &&
-        out.size() > kBlockSize)
-        __builtin_trap(); // a block never grows past its record
+    if (apply_block_patch(old.data(), oldLen, data + 2, size - 2, promised, out, error) &&
+        out.size() != promised)
+        __builtin_trap(); // a block is exactly what its record promises
     return 0;
 }

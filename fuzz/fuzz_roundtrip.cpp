@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (sw_bsdiff(oldData, int64_t(blockOld), newData, int64_t(blockNew), patch.data(),
                       &patchLen) == 0) {
             std::vector<uint8_t> rebuilt;
-            if (!apply_block_patch(oldData, blockOld, patch.data(), size_t(patchLen), rebuilt,
+            if (!apply_block_patch(oldData, blockOld, patch.data(), size_t(patchLen), blockNew, rebuilt,
                                    error))
                 mismatch("block patch refused:", error);
             if (rebuilt != std::vector<uint8_t>(newData, newData + blockNew))

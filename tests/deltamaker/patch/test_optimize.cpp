@@ -82,7 +82,7 @@ bool checkBlock(const Bytes &old, const Bytes &nw, const std::string &what)
         return false;
     Bytes rebuilt;
     std::string error;
-    EXPECT_TRUE(apply_block_patch(old.data(), old.size(), r.patch.data(), r.patch.size(), rebuilt,
+    EXPECT_TRUE(apply_block_patch(old.data(), old.size(), r.patch.data(), r.patch.size(), nw.size(), rebuilt,
                                   error))
         << what << ": " << error;
     EXPECT_TRUE(rebuilt == nw) << what;
