@@ -271,3 +271,36 @@ TEST_F(PackageVerify, RandomDamageIsFound)
 }
 
 } // namespace
+
+namespace {
+
+// A block record whose patch claims a new size far beyond the record's: refused from the patch
+// header, before its stream is decoded.
+TEST_F(PackageVerify, PatchClaimingMoreThanItsRecordIsRefused)
+{
+    for (const Built &b : *packages) {
+        if (b.name != "K1")
+            continue;
+        std::vector<uint8_t> pkg = b.pkg;
+        const uint32_t records = le32(pkg, 16);
+        size_t patched = 0;
+        for (uint32_t i = 0; i < records && !patched; ++i) {
+            const size_t rec = 112 + 112 * i;
+            if (pkg[rec + 40] == 1)
+                patched = rec;
+        }
+        ASSERT_NE(patched, 0u);
+        const size_t data = le32(pkg, patched + 32);
+        const uint32_t newLen = le32(pkg, patched + 28);
+        put32(pkg, data + 24, 0x7fffffff); // new size, 8-byte sign-magnitude form
+        fixCrc(pkg, b.layout);
+        const std::vector<std::string> findings = package_verify(pkg.data(), pkg.size(), b.inputs);
+        bool refused = false;
+        for (const std::string &f : findings)
+            refused = refused || f.find("block patch: header says 2147483647 new bytes, the record " +
+                                        std::to_string(newLen)) != std::string::npos;
+        EXPECT_TRUE(refused) << ::testing::PrintToString(findings);
+    }
+}
+
+} // namespace
