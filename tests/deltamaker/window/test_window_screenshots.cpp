@@ -4,6 +4,11 @@
 // The build's runtime folder is copied to a temporary working folder first, so the pictures
 // never leave packages or logs behind in it.
 #include "tests/deltamaker/window/host_session.h"
+#include "widgetkit/sys_button.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QToolTip>
 
 namespace {
 
@@ -43,4 +48,22 @@ TEST(DeltamakerScreenshot, DISABLED_AfterASuccessfulAndAFailedBuild)
     EXPECT_FALSE(s.press("diffButton", 600000));
     settle();
     EXPECT_TRUE(s.host->grab().save(out + QStringLiteral("/deltamaker-rows-missing.png")));
+}
+
+TEST(DeltamakerScreenshot, DISABLED_LeftPanelTooltip)
+{
+    const QString out = QString::fromLocal8Bit(qgetenv("TESSEL_SCREENSHOT_DIR"));
+    if (out.isEmpty())
+        GTEST_SKIP() << "TESSEL_SCREENSHOT_DIR is not set";
+    WindowTest::HostSession s;
+    ASSERT_TRUE(s.start());
+    QWidget *button = s.host->installButton();
+    QToolTip::showText(button->mapToGlobal(button->rect().center()), button->toolTip(), button);
+    QTest::qWait(300);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_FALSE(button->toolTip().isEmpty());
+    const QRect area(button->mapToGlobal(QPoint(-20, -120)), QSize(420, 200));
+    EXPECT_TRUE(QGuiApplication::primaryScreen()
+                    ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+                    .save(out + QStringLiteral("/tessel-tooltip.png")));
 }
