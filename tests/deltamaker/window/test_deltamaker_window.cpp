@@ -213,7 +213,7 @@ TEST_F(DeltamakerWindow, EnglishCarriesEveryKeyOfChinese)
 {
     const QStringList zh = langKeys(wd.file("lang/Deltamaker/zh.lang"));
     EXPECT_EQ(langKeys(wd.file("lang/Deltamaker/en.lang")), zh);
-    EXPECT_EQ(zh.size(), 37);
+    EXPECT_EQ(zh.size(), 42);
 
     ASSERT_TRUE(writeBytes(wd.file("lang/Deltamaker/index.config"), "en"));
     PluginUIBase *w = open();
@@ -233,6 +233,17 @@ TEST_F(DeltamakerWindow, EnglishCarriesEveryKeyOfChinese)
         error("Compressed full package failed")}));
     EXPECT_TRUE(host->windowTitle().endsWith(QStringLiteral("V1.13")));
     EXPECT_FALSE(host->plugin(kBase)->historyHtml().contains(QStringLiteral("\">;</li>")));
+
+    // The log menu speaks the language too.
+    emit table->customContextMenuRequested(QPoint(1, 1));
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu);
+    QStringList texts;
+    for (QAction *a : menu->actions())
+        texts << a->text();
+    menu->close();
+    EXPECT_EQ(texts, QStringList({"Clear table", "Export selection to CSV", "Export selection to HTML",
+                                  "Export to CSV", "Export to HTML"}));
 }
 
 TEST_F(DeltamakerWindow, LogMenuOffersClearThenExports)
