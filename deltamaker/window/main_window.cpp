@@ -176,6 +176,9 @@ void MainWindow::initUi()
         splitter->setCollapsible(i, false);
     splitter->setStretchFactor(3, 1);
     splitter->setChildrenCollapsible(false);
+    // The kit hides the status bar; here it carries the build's progress, and stays in place so
+    // that a build does not move the window's contents.
+    statusBar()->show();
     setCentralWidget(splitter);
 
     // The builder calls both sinks on its own thread; what they carry is handed to the GUI
@@ -198,6 +201,7 @@ SysFileSelect *MainWindow::makeRow(Row row, QWidget *parent)
     select->setObjectName(QLatin1String(kRows[row].objectName));
     // A row keeps its readable height however small the window gets.
     select->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    select->setMinimumHeight(select->sizeHint().height());
     select->setThemeColor(QLatin1String(kRows[row].colour));
     select->setCaption(rowLabel(row));
     if (row == OutputRow)

@@ -426,6 +426,7 @@ TEST_F(DeltamakerWindow, BuildRunsOffTheGuiThreadWithTheControlsDisabled)
         EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
     EXPECT_TRUE(child(w, "processLog")->isEnabled());   // stays readable and scrollable
     EXPECT_TRUE(bar->maximum() == 0 || bar->value() >= 0);
+    EXPECT_FALSE(w->statusBar()->isHidden());   // the progress shows
     // A second press while it runs is not taken.
     QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
     QElapsedTimer t;
