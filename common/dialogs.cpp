@@ -12,6 +12,14 @@
 
 namespace {
 
+// The dialog's parent: the top-level window of the widget that asked. The kit's widgets style
+// their descendants through their sheets, and a dialog parented to a table or a file row would
+// take on its header or border colours.
+QWidget *sheetFree(QWidget *parent)
+{
+    return parent ? parent->window() : nullptr;
+}
+
 class QtDialogPresenter final : public IDialogPresenter
 {
 public:
@@ -35,17 +43,17 @@ public:
     QString openFileName(QWidget *parent, const QString &caption, const QString &dir,
                          const QString &filter) override
     {
-        return QFileDialog::getOpenFileName(parent, caption, dir, filter);
+        return QFileDialog::getOpenFileName(sheetFree(parent), caption, dir, filter);
     }
     QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
                          const QString &filter) override
     {
-        return QFileDialog::getSaveFileName(parent, caption, dir, filter);
+        return QFileDialog::getSaveFileName(sheetFree(parent), caption, dir, filter);
     }
     QString existingDirectory(QWidget *parent, const QString &caption,
                               const QString &dir) override
     {
-        return QFileDialog::getExistingDirectory(parent, caption, dir);
+        return QFileDialog::getExistingDirectory(sheetFree(parent), caption, dir);
     }
     QStringList openFileNames(QWidget *parent, const QString &caption, const QString &dir,
                               const QString &filter) override

@@ -117,6 +117,7 @@ void MainWindow::buildLeftPanel(QWidget *panelWidget)
     m_list->setItemRadius(0.25);
     m_list->setThemeColor(QStringLiteral("#409eff"));
     m_list->setContextMenuPolicy(Qt::CustomContextMenu);
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(m_list);
     layout->addWidget(new SysLine(panel, true));
 
@@ -245,6 +246,8 @@ void MainWindow::loadPlugins()
         m_list->addItem(item);
         m_plugins[base] = std::move(info);
     }
+    // The left panel is as wide as the longest plug-in name, in any language.
+    m_list->setMinimumWidth(m_list->sizeHintForColumn(0) + 2 * m_list->frameWidth());
 }
 
 PluginInfo *MainWindow::plugin(const QString &baseName) const

@@ -2,6 +2,10 @@
 
 #include "widgetkit/sys_style.h"
 
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionButton>
+
 using Internal::appendStyle;
 using Internal::c8;
 
@@ -36,6 +40,27 @@ SysCheckBox::SysCheckBox(QWidget *parent, const QString &text) : QCheckBox(text,
     setStyleSheet(base("QCheckBox"));
     setFontSize(18);
     setThemeColor(QStringLiteral("#409eff"));
+}
+
+void SysCheckBox::paintEvent(QPaintEvent *event)
+{
+    QCheckBox::paintEvent(event);
+    if (checkState() != Qt::Checked)
+        return;
+    QStyleOptionButton option;
+    initStyleOption(&option);
+    const QRectF box = style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, this);
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QPen pen(isEnabled() ? QColor(Qt::white) : QColor(QStringLiteral("#c0c0c0")));
+    pen.setWidthF(qMax(1.5, box.width() / 7.0));
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    painter.setPen(pen);
+    const QPointF tick[] = {QPointF(box.left() + box.width() * 0.22, box.top() + box.height() * 0.52),
+                         QPointF(box.left() + box.width() * 0.42, box.top() + box.height() * 0.72),
+                         QPointF(box.left() + box.width() * 0.78, box.top() + box.height() * 0.30)};
+    painter.drawPolyline(tick, 3);
 }
 
 void SysCheckBox::setFontSize(int px)

@@ -19,6 +19,10 @@ public:
     void setThemeColor(const QString &colour);
     // Every later state change calls callback(isChecked()).
     void onChecked(const std::function<void(bool)> &callback);
+
+protected:
+    // The sheet fills a checked indicator; the tick on it is drawn here.
+    void paintEvent(QPaintEvent *event) override;
 };
 
 class SysRadioButton : public QRadioButton

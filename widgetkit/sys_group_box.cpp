@@ -16,8 +16,14 @@ SysGroupBox::SysGroupBox(QWidget *parent, const QString &title)
     setFontSize(18);
     setTitleBackgroundColor(QStringLiteral("transparent"));
     setBorderRadius(0.5);
-    if (this->title().isEmpty())
+    if (this->title().isEmpty()) {
         appendStyle(this, QStringLiteral("\tQGroupBox{\t\tmargin-top: 0px;\t}"));
+    } else {
+        // The frame's top line runs through the title: the title covers it with the box's own
+        // background, and the contents start below the title rather than against it.
+        appendStyle(this, QStringLiteral("\tQGroupBox{\t\tpadding-top: .6em;\t}"
+                                         "\tQGroupBox::title{\t\tbackground-color: palette(base);\t}"));
+    }
 }
 
 void SysGroupBox::setFontSize(int px)

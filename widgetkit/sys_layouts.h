@@ -25,5 +25,13 @@ class SysToolBox : public QToolBox
 {
     Q_OBJECT
 public:
-    explicit SysToolBox(QWidget *parent = nullptr) : QToolBox(parent) {}
+    // Tabs drawn as the kit's buttons: light when closed, the theme colour when open.
+    explicit SysToolBox(QWidget *parent = nullptr) : QToolBox(parent)
+    {
+        setStyleSheet(QStringLiteral(
+            "\tQToolBox::tab{\t\tbackground-color: #ecf5ff;\t\tborder: 1px solid #c6e2ff;"
+            "\t\tborder-radius: .25em;\t\tpadding: .25em .5em;\t\tcolor: #000;\t}"
+            "\tQToolBox::tab:selected{\t\tbackground-color: #409eff;\t\tborder-color: #409eff;"
+            "\t\tcolor: #fff;\t}"));
+    }
 };

@@ -21,6 +21,8 @@
 #include <QCursor>
 #include <QDateTime>
 #include <QFontMetrics>
+#include <QHeaderView>
+#include <QLayout>
 
 #include <cstring>
 
@@ -77,6 +79,17 @@ const char kWarnRow[] = "#fdf6ec";
 const int kMaxPathBytes = 255;
 const int kLowModeBits = 0x1f;
 const int kNoBootMode = 0x11;
+
+// The group boxes hold their rows tightly, so that the log keeps room on small screens; all but
+// the log's keep their height when the window grows.
+const QMargins kGroupMargins(8, 2, 8, 6);
+
+void compact(QWidget *group, QLayout *layout)
+{
+    layout->setContentsMargins(kGroupMargins);
+    layout->setSpacing(4);
+    group->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
 
 // Copies a path already checked against kMaxPathBytes into a zeroed request field.
 void copyPath(char (&field)[256], const QByteArray &path)
@@ -170,6 +183,10 @@ void MainWindow::initUi()
     for (int i = 0; i < 3; ++i)
         splitter->setCollapsible(i, false);
     splitter->setStretchFactor(3, 1);
+    splitter->setChildrenCollapsible(false);
+    // The kit hides the status bar; here it carries the build's progress, and stays in place so
+    // that a build does not move the window's contents.
+    statusBar()->show();
     setCentralWidget(splitter);
 
     // The builder calls both sinks on its own thread; what they carry is handed to the GUI
@@ -190,6 +207,9 @@ SysFileSelect *MainWindow::makeRow(Row row, QWidget *parent)
 {
     auto *select = new SysFileSelect(parent, rowLabel(row), {QLatin1String(kFilter)});
     select->setObjectName(QLatin1String(kRows[row].objectName));
+    // A row keeps its readable height however small the window gets.
+    select->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    select->setMinimumHeight(select->sizeHint().height());
     select->setThemeColor(QLatin1String(kRows[row].colour));
     select->setCaption(rowLabel(row));
     if (row == OutputRow)
@@ -203,6 +223,7 @@ QWidget *MainWindow::buildInputGroup()
     auto *group = new SysGroupBox(nullptr, text(QStringLiteral("input_ui/title")));
     m_controls[0] = group;
     auto *layout = new SysVLayout(group);
+    compact(group, layout);
     for (Row row : {BootRow, PartitionRow, OldRow, NewRow, Nv1Row, Nv2Row})
         layout->addWidget(makeRow(row, group));
     if (bootRowHidden())
@@ -215,6 +236,7 @@ QWidget *MainWindow::buildOutputGroup()
     auto *group = new SysGroupBox(nullptr, text(QStringLiteral("output_ui/title")));
     m_controls[1] = group;
     auto *layout = new SysVLayout(group);
+    compact(group, layout);
     layout->addWidget(makeRow(OutputRow, group));
     return group;
 }
@@ -224,6 +246,7 @@ QWidget *MainWindow::buildActionGroup()
     auto *group = new SysGroupBox(nullptr, text(QStringLiteral("action/title")));
     m_controls[2] = group;
     auto *layout = new SysHLayout(group);
+    compact(group, layout);
     for (Action action : {DiffAction, CzAction, AbAction}) {
         const ActionSpec &spec = actionSpec(action);
         auto *button = new SysButton(group, text(QLatin1String(spec.textKey)));
@@ -238,6 +261,7 @@ QWidget *MainWindow::buildLogGroup()
 {
     auto *group = new SysGroupBox(nullptr, text(QStringLiteral("process/log_info")));
     auto *layout = new SysVLayout(group);
+    layout->setContentsMargins(kGroupMargins);
     m_log = new SysTable(group, {text(QStringLiteral("process/header/time")),
                                  text(QStringLiteral("process/header/level")),
                                  text(QStringLiteral("process/header/message"))});
@@ -249,6 +273,9 @@ QWidget *MainWindow::buildLogGroup()
     m_log->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("0000-00-00 00:00:00.000")) + 32);
     m_log->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("DEBUG")) + 32);
     m_log->setAutoFitColumns({2});
+    // The header and four rows stay in view: a failure's reason with the lines around it.
+    m_log->setMinimumHeight(m_log->horizontalHeader()->sizeHint().height()
+                            + 4 * m_log->verticalHeader()->defaultSectionSize() + 4);
     m_log->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(m_log, &QWidget::customContextMenuRequested, this, [this] { showLogMenu(); });
     layout->addWidget(m_log);

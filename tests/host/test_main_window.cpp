@@ -246,6 +246,7 @@ TEST_F(MainWindowTest, MenuUnloadAsksFirst)
     EXPECT_FALSE(QFileInfo::exists(wd.file("config/Other")));
 
     // The left panel's buttons carry their texts as tooltips.
+    EXPECT_GE(w->pluginList()->minimumWidth(), 0);
     EXPECT_EQ(w->installButton()->toolTip(), "[installPkg]");
     EXPECT_EQ(w->languageButton()->toolTip(), "[langManager]");
     EXPECT_EQ(w->generatorButton()->toolTip(), "[genPkg]");

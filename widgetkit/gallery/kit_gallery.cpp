@@ -2,6 +2,10 @@
 //   kit-gallery                   shows the window
 //   kit-gallery --screenshot FILE renders the window into FILE (PNG) and exits
 #include "widgetkit/sys_app.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
 #include "widgetkit/sys_attr_list.h"
 #include "widgetkit/sys_button.h"
 #include "widgetkit/sys_check_box.h"
@@ -94,9 +98,12 @@ QWidget *inputsColumn(QWidget *parent)
     auto *progress = new SysProgressBar(column);
     progress->setValue(60);
     progress->setTextFormat(QStringLiteral("{} done"), 0);
+    // The text spans the fill and the white rest: dark reads on both.
+    progress->setTextColor(QStringLiteral("#303133"));
     bars->addWidget(progress);
     auto *gradient = new SysProgressBar(column);
     gradient->setValue(85);
+    gradient->setTextColor(QStringLiteral("#303133"));
     gradient->setGradient({QStringLiteral("#409eff"), QStringLiteral("#67c23a"), QStringLiteral("#e6a23c")});
     bars->addWidget(gradient);
     auto *slider = new SysSlider(column);
@@ -204,7 +211,7 @@ QWidget *viewsColumn(QWidget *parent)
     labels->addWidget(blue);
     auto *menu = new SysMenu(column);
     menu->addAction(QStringLiteral("SysMenu"));
-    auto *menuButton = new SysButton(column, QStringLiteral("SysMenu ▾"));
+    auto *menuButton = new SysButton(column, QStringLiteral("SysMenu"));
     menuButton->setMenu(menu);
     labels->addWidget(menuButton);
     labels->addStretch(1);
@@ -240,8 +247,14 @@ int main(int argc, char **argv)
     central->setBackgroundColor(QStringLiteral("#fff"));
     auto *layout = new SysHLayout(central);
     layout->addWidget(splitter);
-    window.setCentralWidget(central);
-    window.resize(1500, 980);
+    // On a screen smaller than the gallery, it scrolls instead of overflowing.
+    auto *scroll = new QScrollArea(&window);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidget(central);
+    window.setCentralWidget(scroll);
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    window.resize(qMin(1500, screen.width() * 95 / 100), qMin(980, screen.height() * 9 / 10));
 
     if (parser.isSet(shot)) {
         window.show();

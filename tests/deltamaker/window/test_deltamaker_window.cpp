@@ -220,7 +220,7 @@ TEST_F(DeltamakerWindow, EnglishCarriesEveryKeyOfChinese)
 {
     const QStringList zh = langKeys(wd.file("lang/Deltamaker/zh.lang"));
     EXPECT_EQ(langKeys(wd.file("lang/Deltamaker/en.lang")), zh);
-    EXPECT_EQ(zh.size(), 37);
+    EXPECT_EQ(zh.size(), 42);
 
     ASSERT_TRUE(writeBytes(wd.file("lang/Deltamaker/index.config"), "en"));
     PluginUIBase *w = open();
@@ -240,6 +240,17 @@ TEST_F(DeltamakerWindow, EnglishCarriesEveryKeyOfChinese)
         error("Compressed full package failed")}));
     EXPECT_TRUE(host->windowTitle().endsWith(QStringLiteral("V1.13")));
     EXPECT_FALSE(host->plugin(kBase)->historyHtml().contains(QStringLiteral("\">;</li>")));
+
+    // The log menu speaks the language too.
+    emit table->customContextMenuRequested(QPoint(1, 1));
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu);
+    QStringList texts;
+    for (QAction *a : menu->actions())
+        texts << a->text();
+    menu->close();
+    EXPECT_EQ(texts, QStringList({"Clear table", "Export selection to CSV", "Export selection to HTML",
+                                  "Export to CSV", "Export to HTML"}));
 }
 
 TEST_F(DeltamakerWindow, LogMenuOffersClearThenExports)
@@ -424,6 +435,7 @@ TEST_F(DeltamakerWindow, BuildRunsOffTheGuiThreadWithTheControlsDisabled)
         EXPECT_FALSE(c->isEnabled()) << c->objectName().toStdString();
     EXPECT_TRUE(child(w, "processLog")->isEnabled());   // stays readable and scrollable
     EXPECT_TRUE(bar->maximum() == 0 || bar->value() >= 0);
+    EXPECT_FALSE(w->statusBar()->isHidden());   // the progress shows
     // A second press while it runs is not taken.
     QTest::mouseClick(child<QPushButton>(w, "czButton"), Qt::LeftButton);
     QElapsedTimer t;
