@@ -3,7 +3,7 @@
 #include "deltamaker/builder/firmware_input.h"
 #include "deltamaker/builder/firmware_input_p.h"
 #include "deltamaker/builder/fota_log_p.h"
-#include "deltamaker/builder/package_format.h"
+#include "deltamaker/format/package_layout.h"
 #include "deltamaker/lzma/lzma_lib.h"
 #include "deltamaker/patch/bsdiff.h"
 #include "deltamaker/patch/inplace.h"

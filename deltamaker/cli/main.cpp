@@ -4,7 +4,7 @@
 #include "deltamaker/builder/firmware_input.h"
 #include "deltamaker/builder/firmware_input_p.h"
 #include "deltamaker/builder/fota.h"
-#include "deltamaker/builder/package_format.h"
+#include "deltamaker/format/package_layout.h"
 #include "deltamaker/samples/board_samples.h"
 #include "deltamaker/verify/package_verify.h"
 #include "deltamaker/verify/package_verify_p.h"

@@ -4,7 +4,8 @@
 #include "deltamaker/patch/cost_scan.h"
 #include "deltamaker/patch/lzma_pack.h"
 #include "deltamaker/patch/match_scan.h"
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/patch_layout.h"
+#include "deltamaker/format/sign_magnitude.h"
 #include "deltamaker/patch/suffix_sort.h"
 
 #include <cstdio>
@@ -59,7 +60,7 @@ void offer(const uint8_t *oldData, const uint8_t *newData, int64_t newSize,
     size_t packed = static_cast<size_t>(2 * newSize);
     if (pack(joined.data(), joined.size(), patch.data() + kBlockPatchHeaderSize, &packed) != 0)
         return;
-    std::memcpy(patch.data(), "BSDIFF40", 8);
+    std::memcpy(patch.data(), kPatchMagic, kPatchMagicSize);
     put_sm8(patch.data() + 8, ctrlLen);
     put_sm8(patch.data() + 16, diffLen);
     put_sm8(patch.data() + 24, newSize);

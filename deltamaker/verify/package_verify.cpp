@@ -1,7 +1,9 @@
 #include "deltamaker/verify/package_verify.h"
 
-#include "deltamaker/builder/firmware_input_p.h"
-#include "deltamaker/builder/package_format.h"
+#include "deltamaker/format/firmware_layout.h"
+#include "deltamaker/format/package_layout.h"
+#include "deltamaker/format/patch_layout.h"
+#include "deltamaker/io/whole_file.h"
 #include "deltamaker/lzma/lzma_lib.h"
 #include "deltamaker/verify/block_patch.h"
 #include "deltamaker/verify/inplace_apply.h"
@@ -65,7 +67,7 @@ PackageLayout inferK(const uint8_t *pkg, size_t size, uint8_t code, int hint)
     const uint32_t w4 = fota_get32(pkg + 32);
     if (code == kMethodCodeDiff) {
         const size_t at = kKHeaderSize + w0;
-        if (w4 == 0 && w0 <= size && at <= size - 8 && std::memcmp(pkg + at, "BSDIFF40", 8) == 0)
+        if (w4 == 0 && w0 <= size && at <= size - 8 && std::memcmp(pkg + at, kPatchMagic, kPatchMagicSize) == 0)
             return PackageLayout::KInplace;
         return PackageLayout::KBlocks;
     }
@@ -177,60 +179,6 @@ bool lzma_decode_exact(const uint8_t *src, size_t srcLen, size_t size, std::vect
     return true;
 }
 
-bool read_file_bytes(const std::string &path, std::vector<uint8_t> &out, std::string &error,
-                     uint64_t maxSize)
-{
-    out.clear();
-    std::string why;
-    switch (input_file_problem(path.c_str(), why)) {
-    case InputProblem::None:
-        break;
-    case InputProblem::Unreadable:
-        error = "cannot open " + path + ": " + why;
-        return false;
-    case InputProblem::NotAFile:
-        error = path + " is " + why + ", not a regular file";
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "cannot open " + path + ": " + std::strerror(fd < 0 ? errno : EINVAL);
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    if (size > maxSize) {
-        ::close(fd);
-        error = format_text("%s is %llu bytes, more than the %llu it can have", path.c_str(),
-                            static_cast<unsigned long long>(size),
-                            static_cast<unsigned long long>(maxSize));
-        return false;
-    }
-    // One read of the size found; a file that changed meanwhile reads short or long and fails.
-    out.resize(static_cast<size_t>(size));
-    size_t got = 0;
-    bool ok = true;
-    while (ok && got < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            got += static_cast<size_t>(n);
-    }
-    uint8_t extra = 0;
-    if (ok && ::read(fd, &extra, 1) != 0)
-        ok = false;
-    ::close(fd);
-    if (!ok) {
-        out.clear();
-        error = "cannot read " + path + ": it changed while it was read";
-        return false;
-    }
-    return true;
-}
 
 } // namespace Internal
 
