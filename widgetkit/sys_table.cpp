@@ -1,6 +1,7 @@
 #include "widgetkit/sys_table.h"
 
 #include "common/dialogs.h"
+#include "common/log_levels.h"
 #include "widgetkit/sys_layouts.h"
 #include "widgetkit/sys_menu.h"
 #include "widgetkit/sys_style.h"
@@ -18,7 +19,6 @@ using Internal::c8;
 
 namespace {
 
-const char *const kLevelNames[] = {"DEBUG", "ERROR", "WARN", "INFO"};
 const char *const kLevelTags[] = {"DBG", "ERR", "WAR", "INF"};
 
 // Texts of the cells of `row` between the columns that have an item, and whether any of them
@@ -51,7 +51,8 @@ QStringList headerTexts(const QTableWidget &table, int left, int right)
 
 QString sysLogLevelName(int level)
 {
-    return level >= 0 && level < 4 ? QString::fromLatin1(kLevelNames[level]) : QString();
+    const char *name = logLevelName(level);
+    return name ? QString::fromLatin1(name) : QString();
 }
 
 QString sysLogLevelTag(int level)

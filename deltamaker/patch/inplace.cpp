@@ -3,6 +3,7 @@
 #include "deltamaker/patch/inplace.h"
 
 #include "deltamaker/patch/inplace_p.h"
+#include "deltamaker/io/whole_file.h"
 #include "deltamaker/verify/inplace_apply.h"
 
 #include <cerrno>
@@ -23,27 +24,11 @@ namespace {
 // Move destinations carry their flag in bits 29 and 30, so images stay below 512 MiB.
 constexpr int64_t kMaxImageSize = (int64_t(1) << 29) - 1;
 
+// A regular file within the image limit, read whole; silent (callers print their own message).
 bool readWholeFile(const char *path, std::vector<uint8_t> &out)
 {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK); // a FIFO must not block
-    if (fd < 0)
-        return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxImageSize;
-    if (ok) {
-        out.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (ok && done < out.size()) {
-            const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            ok = n > 0;
-            if (ok)
-                done += static_cast<size_t>(n);
-        }
-    }
-    ::close(fd);
-    return ok;
+    std::string error;
+    return Internal::read_file_bytes(path, out, error, static_cast<uint64_t>(kMaxImageSize));
 }
 
 bool writeWholeFile(const char *path, const std::vector<uint8_t> &data)
