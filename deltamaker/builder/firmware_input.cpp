@@ -50,13 +50,13 @@ int part_table_parse(const uint8_t *table, size_t size, int boardType)
 {
     std::string error;
     std::vector<PartEntry> parts;
-    const bool ok = Internal::parse_part_table(table, size, boardType, parts, error);
+    const bool ok = deltamaker::detail::parse_part_table(table, size, boardType, parts, error);
     storeParts(parts);
     if (!ok) {
-        Internal::fota_log(kError, "%s", error.c_str());
+        deltamaker::detail::fota_log(kError, "%s", error.c_str());
         return -1;
     }
-    Internal::fota_log(kInfo, "Partition Init ok \n");
+    deltamaker::detail::fota_log(kInfo, "Partition Init ok \n");
     return 0;
 }
 
@@ -65,17 +65,17 @@ int part_table_init(const char *path, int boardType)
     storeParts(predefined_part_entries(boardType));
     struct stat st;
     if (::stat(path, &st) != 0) {
-        Internal::fota_log(kError, "cannot stat %s\n", path);
+        deltamaker::detail::fota_log(kError, "cannot stat %s\n", path);
         return -1;
     }
     if (st.st_size != static_cast<off_t>(kPartTableFileSize)) {
-        Internal::fota_log(kError, "partition size 0x%x error\n",
+        deltamaker::detail::fota_log(kError, "partition size 0x%x error\n",
                            static_cast<unsigned>(st.st_size));
         return -1;
     }
     const int fd = S_ISREG(st.st_mode) ? ::open(path, O_RDONLY | O_BINARY | O_NONBLOCK | O_CLOEXEC) : -1;
     if (fd < 0) {
-        Internal::fota_log(kError, "cannot open %s\n", path);
+        deltamaker::detail::fota_log(kError, "cannot open %s\n", path);
         return -1;
     }
     uint8_t table[kPartTableFileSize];
@@ -88,7 +88,7 @@ int part_table_init(const char *path, int boardType)
     }
     ::close(fd);
     if (got != sizeof table) {
-        Internal::fota_log(kError, "read %s error\n", path);
+        deltamaker::detail::fota_log(kError, "read %s error\n", path);
         return -1;
     }
     return part_table_parse(table, sizeof table, boardType);
@@ -97,7 +97,7 @@ int part_table_init(const char *path, int boardType)
 int part_find(const char *name, uint32_t *addr, uint32_t *size)
 {
     if (!name) {
-        Internal::fota_log(kError, "Need Part Name Find In Partition\n");
+        deltamaker::detail::fota_log(kError, "Need Part Name Find In Partition\n");
         return -1;
     }
     const PartEntry *e = nullptr;
@@ -106,7 +106,7 @@ int part_find(const char *name, uint32_t *addr, uint32_t *size)
             e = &t_parts[i];
     if (!e) {
         if (addr && size)
-            Internal::fota_log(kError, "Not Find The Part(%s)\n", name);
+            deltamaker::detail::fota_log(kError, "Not Find The Part(%s)\n", name);
         return -1;
     }
     if (addr)
@@ -120,7 +120,7 @@ int64_t file_size(const char *path)
 {
     struct stat st;
     if (::stat(path, &st) != 0) {
-        Internal::fota_log(kError, "stat %s error \n", path);
+        deltamaker::detail::fota_log(kError, "stat %s error \n", path);
         return -1;
     }
     return static_cast<int64_t>(st.st_size);
@@ -130,7 +130,7 @@ int64_t file_read(const char *path, int64_t offset, uint8_t *buffer, int64_t cap
 {
     const int64_t size = file_size(path);
     if (size < 0 || offset < 0 || size < offset) {
-        Internal::fota_log(kError, "file size %d, offset= %d \n", static_cast<int>(size),
+        deltamaker::detail::fota_log(kError, "file size %d, offset= %d \n", static_cast<int>(size),
                            static_cast<int>(offset));
         return -1;
     }
@@ -139,16 +139,16 @@ int64_t file_read(const char *path, int64_t offset, uint8_t *buffer, int64_t cap
     struct stat st;
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         ::close(fd);
-        Internal::fota_log(kError, "cannot open %s \n", path);
+        deltamaker::detail::fota_log(kError, "cannot open %s \n", path);
         return -1;
     }
     if (fd < 0) {
-        Internal::fota_log(kError, "cannot open %s \n", path);
+        deltamaker::detail::fota_log(kError, "cannot open %s \n", path);
         return -1;
     }
     if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset)) {
         ::close(fd);
-        Internal::fota_log(kError, "lseek %s failed \n", path);
+        deltamaker::detail::fota_log(kError, "lseek %s failed \n", path);
         return -1;
     }
     const int64_t want = capacity < 0 ? 0 : (size - offset < capacity ? size - offset : capacity);
@@ -161,13 +161,13 @@ int64_t file_read(const char *path, int64_t offset, uint8_t *buffer, int64_t cap
     }
     ::close(fd);
     if (got != want) {
-        Internal::fota_log(kError, "read %s failed \n", path);
+        deltamaker::detail::fota_log(kError, "read %s failed \n", path);
         return -1;
     }
     return got;
 }
 
-namespace Internal {
+namespace deltamaker::detail {
 void block_sha256(const uint8_t *data, size_t size, uint8_t *out)
 {
     SHA256_CTX ctx;
@@ -175,7 +175,7 @@ void block_sha256(const uint8_t *data, size_t size, uint8_t *out)
     SHA256_Update(&ctx, data, size);
     SHA256_Final(out, &ctx);
 }
-} // namespace Internal
+} // namespace deltamaker::detail
 
 uint32_t file_crc32(const char *path, int64_t offset, int64_t length)
 {
@@ -183,7 +183,7 @@ uint32_t file_crc32(const char *path, int64_t offset, int64_t length)
         return 0;
     std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kCrcChunk]);
     if (!buf) {
-        Internal::fota_log(kError, "mem not enough\n");
+        deltamaker::detail::fota_log(kError, "mem not enough\n");
         return 0;
     }
     uint32_t crc = 0;
@@ -232,7 +232,7 @@ int image_version(const char *path, char *text, size_t capacity)
         if (size < 0)
             return -1;
         if (size < 24) {
-            Internal::fota_log(kError, "%s is %lld bytes, too short to carry a version (24 bytes)\n",
+            deltamaker::detail::fota_log(kError, "%s is %lld bytes, too short to carry a version (24 bytes)\n",
                                path, static_cast<long long>(size));
             return -1;
         }
@@ -243,8 +243,8 @@ int image_version(const char *path, char *text, size_t capacity)
         return -1;
     }
     std::string error;
-    if (!Internal::version_of_image(type, bytes.data(), bytes.size(), text, capacity, error)) {
-        Internal::fota_log(kError, "%s: %s", path, error.c_str());
+    if (!deltamaker::detail::version_of_image(type, bytes.data(), bytes.size(), text, capacity, error)) {
+        deltamaker::detail::fota_log(kError, "%s: %s", path, error.c_str());
         return -1;
     }
     return 0;

@@ -6,9 +6,9 @@
 
 #include <string>
 
-namespace Internal {
+namespace deltamaker::detail {
 // SHA-256 of a block record's bytes into out[32]. The same digest as OpenSSL's SHA256(), without
 // its OpenSSL 3 path (a digest fetch through the provider machinery on every call, which brings
 // about 2 MB of libcrypto into memory and dominates the peak of small builds).
 void block_sha256(const uint8_t *data, size_t size, uint8_t *out);
-} // namespace Internal
+} // namespace deltamaker::detail

@@ -82,7 +82,7 @@ std::vector<PartEntry> predefined_part_entries(int boardType)
     return out;
 }
 
-namespace Internal {
+namespace deltamaker::detail {
 
 std::string format_text(const char *fmt, ...)
 {
@@ -227,4 +227,4 @@ bool version_of_image(int boardType, const uint8_t *data, size_t size, char *tex
     return true;
 }
 
-} // namespace Internal
+} // namespace deltamaker::detail

@@ -31,7 +31,7 @@ bool part_name_equals(const char *a, const char *b);
 // The entries a board has before its table is read (ZN3150: "boot" and "partition").
 std::vector<PartEntry> predefined_part_entries(int boardType);
 
-namespace Internal {
+namespace deltamaker::detail {
 // Parses a partition table into `out` (predefined entries of the board first). On failure
 // `error` holds the message the builder reports, and `out` the entries added before it.
 bool parse_part_table(const uint8_t *table, size_t size, int boardType,
@@ -42,4 +42,4 @@ bool version_of_image(int boardType, const uint8_t *data, size_t size, char *tex
                       size_t capacity, std::string &error);
 // printf into a std::string.
 std::string format_text(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
-} // namespace Internal
+} // namespace deltamaker::detail

@@ -12,7 +12,7 @@
 #define O_BINARY 0
 #endif
 
-namespace Internal {
+namespace deltamaker::detail {
 
 InputProblem input_file_problem(const char *path, std::string &why)
 {
@@ -95,4 +95,4 @@ bool read_file_bytes(const std::string &path, std::vector<uint8_t> &out, std::st
     return true;
 }
 
-} // namespace Internal
+} // namespace deltamaker::detail

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace Internal {
+namespace deltamaker::detail {
 // Why `path` cannot be read as an input file: empty when it is a regular file that opens for
 // reading. Checked with stat before anything opens it, so a FIFO or device is never opened
 // (opening a FIFO blocks) and a folder is never read.
@@ -28,4 +28,4 @@ inline bool read_file_bytes(const std::string &path, std::vector<uint8_t> &out)
     std::string error;
     return read_file_bytes(path, out, error, kMaxInputFile);
 }
-} // namespace Internal
+} // namespace deltamaker::detail

@@ -100,8 +100,8 @@ int sw_bsdiff_opt(const uint8_t *oldData, int64_t oldSize, const uint8_t *newDat
             return true;
         });
         std::vector<ScanStretch> costed;
-        if (!Internal::cost_scan(I.data(), oldBytes, oldN, newData, newN,
-                                 Internal::CostModel(), costed))
+        if (!deltamaker::detail::cost_scan(I.data(), oldBytes, oldN, newData, newN,
+                                 deltamaker::detail::CostModel(), costed))
             costed.clear();
         I = std::vector<int32_t>();
         offer(oldBytes, newData, newSize, greedy, lzma_pack, best);

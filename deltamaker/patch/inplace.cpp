@@ -28,7 +28,7 @@ constexpr int64_t kMaxImageSize = (int64_t(1) << 29) - 1;
 bool readWholeFile(const char *path, std::vector<uint8_t> &out)
 {
     std::string error;
-    return Internal::read_file_bytes(path, out, error, static_cast<uint64_t>(kMaxImageSize));
+    return deltamaker::detail::read_file_bytes(path, out, error, static_cast<uint64_t>(kMaxImageSize));
 }
 
 bool writeWholeFile(const char *path, const std::vector<uint8_t> &data)
@@ -55,7 +55,7 @@ bool writeWholeFile(const char *path, const std::vector<uint8_t> &data)
 
 } // namespace
 
-namespace Internal {
+namespace deltamaker::detail {
 
 int verifyInplacePatch(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
                        int64_t newSize, const std::vector<uint8_t> &patch)
@@ -96,7 +96,7 @@ void releaseFreeMemory()
 #endif
 }
 
-} // namespace Internal
+} // namespace deltamaker::detail
 
 namespace {
 
@@ -119,22 +119,22 @@ int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
              const InplaceOptions &options)
 {
     try {
-        std::vector<Internal::InplaceStretch> stretches;
+        std::vector<deltamaker::detail::InplaceStretch> stretches;
         const uint8_t *newData = nullptr;
-        if (!Internal::inplaceScanLoading(
+        if (!deltamaker::detail::inplaceScanLoading(
                 oldData, static_cast<int32_t>(oldSize), static_cast<int32_t>(newSize),
                 [&] { return newData = loadNew(); }, stretches))
             return -1;
         // The suffix array is gone: hand its pages back before the resolver allocates.
-        Internal::releaseFreeMemory();
+        deltamaker::detail::releaseFreeMemory();
         std::vector<uint8_t> out;
-        if (Internal::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
+        if (deltamaker::detail::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
                                         static_cast<int32_t>(newSize), stretches, out, nullptr,
                                         options.optimize) != 0)
             return -1;
 
-        Internal::inplace_progress("in-place patch: self-check", -1);
-        if (Internal::verifyInplacePatch(oldData, oldSize, newData, newSize, out) != 0)
+        deltamaker::detail::inplace_progress("in-place patch: self-check", -1);
+        if (deltamaker::detail::verifyInplacePatch(oldData, oldSize, newData, newSize, out) != 0)
             return -1;
         patch.swap(out);
         return 0;

@@ -17,7 +17,7 @@
 #include <map>
 #include <memory>
 
-namespace Internal {
+namespace deltamaker::detail {
 
 void putSm4(std::vector<uint8_t> &out, int64_t v)
 {
@@ -791,4 +791,4 @@ int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newDa
     return rc;
 }
 
-} // namespace Internal
+} // namespace deltamaker::detail

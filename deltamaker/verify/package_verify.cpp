@@ -22,7 +22,7 @@
 namespace {
 
 constexpr uint8_t kProps[5] = {0x00, 0x00, 0x20, 0x00, 0x00};
-using Internal::format_text;
+using deltamaker::detail::format_text;
 
 bool isZ(PackageLayout l) { return l == PackageLayout::Z1 || l == PackageLayout::Z3; }
 
@@ -157,7 +157,7 @@ void readRecords(const uint8_t *pkg, size_t size, PackageInfo &info,
 
 } // namespace
 
-namespace Internal {
+namespace deltamaker::detail {
 
 bool lzma_decode_exact(const uint8_t *src, size_t srcLen, size_t size, std::vector<uint8_t> &out,
                        std::string &error)
@@ -180,7 +180,7 @@ bool lzma_decode_exact(const uint8_t *src, size_t srcLen, size_t size, std::vect
 }
 
 
-} // namespace Internal
+} // namespace deltamaker::detail
 
 const char *package_layout_name(PackageLayout layout)
 {
@@ -318,7 +318,7 @@ bool loadInput(const std::string &path, const char *what, std::vector<uint8_t> &
     if (!has)
         return true;
     std::string error;
-    if (!Internal::read_file_bytes(path, out, error, Internal::kMaxInputFile)) {
+    if (!deltamaker::detail::read_file_bytes(path, out, error, deltamaker::detail::kMaxInputFile)) {
         findings.push_back(format_text("cannot read the %s: %s", what, error.c_str()));
         return false;
     }
@@ -416,7 +416,7 @@ bool checkBlocks(const uint8_t *pkg, const PackageInfo &info, size_t &next, cons
             ok = apply_block_patch(old->data() + off, oldLen, pkg + r.offset, r.dataLen, newLen,
                                    rebuilt, error);
         else
-            ok = Internal::lzma_decode_exact(pkg + r.offset, r.dataLen, newLen, rebuilt, error);
+            ok = deltamaker::detail::lzma_decode_exact(pkg + r.offset, r.dataLen, newLen, rebuilt, error);
         if (!ok)
             findings.push_back(at + ": " + error);
         else if (rebuilt.size() != newLen || std::memcmp(rebuilt.data(), newBlock, newLen) != 0)
@@ -431,7 +431,7 @@ void checkVersions(const PackageInfo &info, const Inputs &in, int board,
     const size_t width = isZ(info.layout) ? kZVersionSize : kKVersionSize;
     char text[kKVersionSize + 1];
     std::string error;
-    if (Internal::version_of_image(board, in.newImage.data(), in.newImage.size(), text,
+    if (deltamaker::detail::version_of_image(board, in.newImage.data(), in.newImage.size(), text,
                                    width + 1, error)) {
         if (info.tgtVersion != text)
             findings.push_back("target version \"" + info.tgtVersion + "\", image says \"" +
@@ -444,7 +444,7 @@ void checkVersions(const PackageInfo &info, const Inputs &in, int board,
             findings.push_back("source version set without an old image");
         return;
     }
-    if (Internal::version_of_image(board, in.oldImage.data(), in.oldImage.size(), text,
+    if (deltamaker::detail::version_of_image(board, in.oldImage.data(), in.oldImage.size(), text,
                                    width + 1, error)) {
         if (info.srcVersion != text)
             findings.push_back("source version \"" + info.srcVersion + "\", image says \"" +
@@ -523,11 +523,11 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
         findings.push_back("no partition table given");
         return findings;
     }
-    if (!Internal::read_file_bytes(inputs.partition, table, error, kPartTableFileSize)) {
+    if (!deltamaker::detail::read_file_bytes(inputs.partition, table, error, kPartTableFileSize)) {
         findings.push_back("cannot read the partition table: " + error);
         return findings;
     }
-    if (!Internal::parse_part_table(table.data(), table.size(), board, in.parts, error)) {
+    if (!deltamaker::detail::parse_part_table(table.data(), table.size(), board, in.parts, error)) {
         findings.push_back("partition table: " + error.substr(0, error.find('\n')));
         return findings;
     }
@@ -596,7 +596,7 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
             break;
         expectBytes(pkg, info.bootOffset, info.bootSize, in.boot, "boot image", findings);
         std::vector<uint8_t> rebuilt;
-        if (!Internal::lzma_decode_exact(pkg + info.streamOffset, info.streamSize,
+        if (!deltamaker::detail::lzma_decode_exact(pkg + info.streamOffset, info.streamSize,
                                          in.newImage.size(), rebuilt, error))
             findings.push_back("whole-image stream: " + error);
         else if (rebuilt != in.newImage)
@@ -627,7 +627,7 @@ std::vector<std::string> package_verify_file(const std::string &path, const Pack
 {
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!Internal::read_file_bytes(path, bytes, error, Internal::kMaxPackageFile))
+    if (!deltamaker::detail::read_file_bytes(path, bytes, error, deltamaker::detail::kMaxPackageFile))
         return {"cannot read the package: " + error};
     return package_verify(bytes.data(), bytes.size(), inputs);
 }

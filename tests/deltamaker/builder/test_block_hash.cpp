@@ -27,7 +27,7 @@ std::string hex(const uint8_t *d)
 std::string blockHash(const std::vector<uint8_t> &data)
 {
     uint8_t out[32];
-    Internal::block_sha256(data.data(), data.size(), out);
+    deltamaker::detail::block_sha256(data.data(), data.size(), out);
     return hex(out);
 }
 

@@ -203,18 +203,18 @@ TEST(InplacePatch, SelfCheckRefusesPatchesThatDoNotRebuild)
     Bytes patch;
     ASSERT_EQ(0, makePatch(pair.oldImage, pair.newImage, patch));
     testing::internal::CaptureStdout();
-    EXPECT_EQ(0, Internal::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
+    EXPECT_EQ(0, deltamaker::detail::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
                                               pair.newImage.data(),
                                               int64_t(pair.newImage.size()), patch));
     // A patch for another image rebuilds, but not this image.
     Bytes other = pair.newImage;
     other[other.size() / 2] ^= 1;
-    EXPECT_EQ(-1, Internal::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
+    EXPECT_EQ(-1, deltamaker::detail::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
                                                other.data(), int64_t(other.size()), patch));
     // A damaged patch does not even apply.
     Bytes bad = patch;
     bad.pop_back();
-    EXPECT_EQ(-1, Internal::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
+    EXPECT_EQ(-1, deltamaker::detail::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
                                                pair.newImage.data(),
                                                int64_t(pair.newImage.size()), bad));
     const std::string text = testing::internal::GetCapturedStdout();
