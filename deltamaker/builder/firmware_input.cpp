@@ -20,6 +20,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace detail = deltamaker::detail;
+
 #ifndef O_BINARY
 #define O_BINARY 0
 #endif
@@ -50,13 +52,13 @@ int part_table_parse(const uint8_t *table, size_t size, int boardType)
 {
     std::string error;
     std::vector<PartEntry> parts;
-    const bool ok = deltamaker::detail::parse_part_table(table, size, boardType, parts, error);
+    const bool ok = detail::parse_part_table(table, size, boardType, parts, error);
     storeParts(parts);
     if (!ok) {
-        deltamaker::detail::fota_log(kError, "%s", error.c_str());
+        detail::fota_log(kError, "%s", error.c_str());
         return -1;
     }
-    deltamaker::detail::fota_log(kInfo, "Partition Init ok \n");
+    detail::fota_log(kInfo, "Partition Init ok \n");
     return 0;
 }
 
@@ -65,17 +67,17 @@ int part_table_init(const char *path, int boardType)
     storeParts(predefined_part_entries(boardType));
     struct stat st;
     if (::stat(path, &st) != 0) {
-        deltamaker::detail::fota_log(kError, "cannot stat %s\n", path);
+        detail::fota_log(kError, "cannot stat %s\n", path);
         return -1;
     }
     if (st.st_size != static_cast<off_t>(kPartTableFileSize)) {
-        deltamaker::detail::fota_log(kError, "partition size 0x%x error\n",
-                           static_cast<unsigned>(st.st_size));
+        detail::fota_log(kError, "partition size 0x%x error\n",
+                         static_cast<unsigned>(st.st_size));
         return -1;
     }
     const int fd = S_ISREG(st.st_mode) ? ::open(path, O_RDONLY | O_BINARY | O_NONBLOCK | O_CLOEXEC) : -1;
     if (fd < 0) {
-        deltamaker::detail::fota_log(kError, "cannot open %s\n", path);
+        detail::fota_log(kError, "cannot open %s\n", path);
         return -1;
     }
     uint8_t table[kPartTableFileSize];
@@ -88,7 +90,7 @@ int part_table_init(const char *path, int boardType)
     }
     ::close(fd);
     if (got != sizeof table) {
-        deltamaker::detail::fota_log(kError, "read %s error\n", path);
+        detail::fota_log(kError, "read %s error\n", path);
         return -1;
     }
     return part_table_parse(table, sizeof table, boardType);
@@ -97,7 +99,7 @@ int part_table_init(const char *path, int boardType)
 int part_find(const char *name, uint32_t *addr, uint32_t *size)
 {
     if (!name) {
-        deltamaker::detail::fota_log(kError, "Need Part Name Find In Partition\n");
+        detail::fota_log(kError, "Need Part Name Find In Partition\n");
         return -1;
     }
     const PartEntry *e = nullptr;
@@ -106,7 +108,7 @@ int part_find(const char *name, uint32_t *addr, uint32_t *size)
             e = &t_parts[i];
     if (!e) {
         if (addr && size)
-            deltamaker::detail::fota_log(kError, "Not Find The Part(%s)\n", name);
+            detail::fota_log(kError, "Not Find The Part(%s)\n", name);
         return -1;
     }
     if (addr)
@@ -120,7 +122,7 @@ int64_t file_size(const char *path)
 {
     struct stat st;
     if (::stat(path, &st) != 0) {
-        deltamaker::detail::fota_log(kError, "stat %s error \n", path);
+        detail::fota_log(kError, "stat %s error \n", path);
         return -1;
     }
     return static_cast<int64_t>(st.st_size);
@@ -130,8 +132,8 @@ int64_t file_read(const char *path, int64_t offset, uint8_t *buffer, int64_t cap
 {
     const int64_t size = file_size(path);
     if (size < 0 || offset < 0 || size < offset) {
-        deltamaker::detail::fota_log(kError, "file size %d, offset= %d \n", static_cast<int>(size),
-                           static_cast<int>(offset));
+        detail::fota_log(kError, "file size %d, offset= %d \n", static_cast<int>(size),
+                         static_cast<int>(offset));
         return -1;
     }
     // Non-blocking: a FIFO swapped in after the stat must not hang the build.
@@ -139,16 +141,16 @@ int64_t file_read(const char *path, int64_t offset, uint8_t *buffer, int64_t cap
     struct stat st;
     if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         ::close(fd);
-        deltamaker::detail::fota_log(kError, "cannot open %s \n", path);
+        detail::fota_log(kError, "cannot open %s \n", path);
         return -1;
     }
     if (fd < 0) {
-        deltamaker::detail::fota_log(kError, "cannot open %s \n", path);
+        detail::fota_log(kError, "cannot open %s \n", path);
         return -1;
     }
     if (::lseek(fd, static_cast<off_t>(offset), SEEK_SET) != static_cast<off_t>(offset)) {
         ::close(fd);
-        deltamaker::detail::fota_log(kError, "lseek %s failed \n", path);
+        detail::fota_log(kError, "lseek %s failed \n", path);
         return -1;
     }
     const int64_t want = capacity < 0 ? 0 : (size - offset < capacity ? size - offset : capacity);
@@ -161,7 +163,7 @@ int64_t file_read(const char *path, int64_t offset, uint8_t *buffer, int64_t cap
     }
     ::close(fd);
     if (got != want) {
-        deltamaker::detail::fota_log(kError, "read %s failed \n", path);
+        detail::fota_log(kError, "read %s failed \n", path);
         return -1;
     }
     return got;
@@ -183,7 +185,7 @@ uint32_t file_crc32(const char *path, int64_t offset, int64_t length)
         return 0;
     std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[kCrcChunk]);
     if (!buf) {
-        deltamaker::detail::fota_log(kError, "mem not enough\n");
+        detail::fota_log(kError, "mem not enough\n");
         return 0;
     }
     uint32_t crc = 0;
@@ -232,8 +234,8 @@ int image_version(const char *path, char *text, size_t capacity)
         if (size < 0)
             return -1;
         if (size < 24) {
-            deltamaker::detail::fota_log(kError, "%s is %lld bytes, too short to carry a version (24 bytes)\n",
-                               path, static_cast<long long>(size));
+            detail::fota_log(kError, "%s is %lld bytes, too short to carry a version (24 bytes)\n",
+                             path, static_cast<long long>(size));
             return -1;
         }
         bytes.resize(24);
@@ -243,8 +245,8 @@ int image_version(const char *path, char *text, size_t capacity)
         return -1;
     }
     std::string error;
-    if (!deltamaker::detail::version_of_image(type, bytes.data(), bytes.size(), text, capacity, error)) {
-        deltamaker::detail::fota_log(kError, "%s: %s", path, error.c_str());
+    if (!detail::version_of_image(type, bytes.data(), bytes.size(), text, capacity, error)) {
+        detail::fota_log(kError, "%s: %s", path, error.c_str());
         return -1;
     }
     return 0;

@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+namespace detail = deltamaker::detail;
+
 namespace {
 
 constexpr int kExitOk = 0;
@@ -359,7 +361,7 @@ struct PackageReading {
 bool readPackage(const std::string &path, long long method, PackageReading &p, std::string &error)
 {
     p.file = path;
-    if (!deltamaker::detail::read_file_bytes(path, p.bytes, error, deltamaker::detail::kMaxPackageFile))
+    if (!detail::read_file_bytes(path, p.bytes, error, detail::kMaxPackageFile))
         return false;
     p.readable = package_read(p.bytes.data(), p.bytes.size(), p.info, p.findings,
                               static_cast<int>(method));
@@ -534,7 +536,7 @@ int boardOfTable(const std::vector<uint8_t> &table)
 {
     std::vector<PartEntry> parts;
     std::string error;
-    deltamaker::detail::parse_part_table(table.data(), table.size(), kBoardKLM4410, parts, error);
+    detail::parse_part_table(table.data(), table.size(), kBoardKLM4410, parts, error);
     for (const PartEntry &e : parts)
         if (std::strncmp(e.name, "cpu1", kPartNameSize) == 0)
             return kBoardZN3150;
@@ -632,7 +634,7 @@ int cmdPartitions(int argc, char **argv)
         return usage(kPartitionsHelp, "unknown board " + board);
     std::vector<uint8_t> table;
     // Larger than a table, so that a wrong size is reported by the table's own check.
-    if (!deltamaker::detail::read_file_bytes(a.positional[0], table, error, 1 << 20)) {
+    if (!detail::read_file_bytes(a.positional[0], table, error, 1 << 20)) {
         std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
         return kExitFail;
     }
@@ -642,7 +644,7 @@ int cmdPartitions(int argc, char **argv)
         std::printf("board: %s (worked out from the table; --board sets it)\n",
                     type == kBoardZN3150 ? "ZN3150" : "KLM4410");
     }
-    const bool ok = deltamaker::detail::parse_part_table(table.data(), table.size(), type, parts, error);
+    const bool ok = detail::parse_part_table(table.data(), table.size(), type, parts, error);
     std::printf("%-16s %-10s %-10s\n", "name", "address", "size");
     for (const PartEntry &e : parts)
         std::printf("%-16.16s 0x%08x 0x%08x\n", e.name, e.addr, e.size);

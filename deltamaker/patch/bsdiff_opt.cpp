@@ -13,6 +13,8 @@
 #include <new>
 #include <vector>
 
+namespace detail = deltamaker::detail;
+
 namespace {
 
 constexpr int64_t kMaxBlockSize = int64_t(1) << 30;
@@ -100,8 +102,8 @@ int sw_bsdiff_opt(const uint8_t *oldData, int64_t oldSize, const uint8_t *newDat
             return true;
         });
         std::vector<ScanStretch> costed;
-        if (!deltamaker::detail::cost_scan(I.data(), oldBytes, oldN, newData, newN,
-                                 deltamaker::detail::CostModel(), costed))
+        if (!detail::cost_scan(I.data(), oldBytes, oldN, newData, newN,
+                               detail::CostModel(), costed))
             costed.clear();
         I = std::vector<int32_t>();
         offer(oldBytes, newData, newSize, greedy, lzma_pack, best);

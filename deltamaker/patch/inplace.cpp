@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace detail = deltamaker::detail;
+
 namespace {
 
 // Move destinations carry their flag in bits 29 and 30, so images stay below 512 MiB.
@@ -28,7 +30,7 @@ constexpr int64_t kMaxImageSize = (int64_t(1) << 29) - 1;
 bool readWholeFile(const char *path, std::vector<uint8_t> &out)
 {
     std::string error;
-    return deltamaker::detail::read_file_bytes(path, out, error, static_cast<uint64_t>(kMaxImageSize));
+    return detail::read_file_bytes(path, out, error, static_cast<uint64_t>(kMaxImageSize));
 }
 
 bool writeWholeFile(const char *path, const std::vector<uint8_t> &data)
@@ -119,22 +121,22 @@ int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
              const InplaceOptions &options)
 {
     try {
-        std::vector<deltamaker::detail::InplaceStretch> stretches;
+        std::vector<detail::InplaceStretch> stretches;
         const uint8_t *newData = nullptr;
-        if (!deltamaker::detail::inplaceScanLoading(
+        if (!detail::inplaceScanLoading(
                 oldData, static_cast<int32_t>(oldSize), static_cast<int32_t>(newSize),
                 [&] { return newData = loadNew(); }, stretches))
             return -1;
         // The suffix array is gone: hand its pages back before the resolver allocates.
-        deltamaker::detail::releaseFreeMemory();
+        detail::releaseFreeMemory();
         std::vector<uint8_t> out;
-        if (deltamaker::detail::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
-                                        static_cast<int32_t>(newSize), stretches, out, nullptr,
-                                        options.optimize) != 0)
+        if (detail::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
+                                      static_cast<int32_t>(newSize), stretches, out, nullptr,
+                                      options.optimize) != 0)
             return -1;
 
-        deltamaker::detail::inplace_progress("in-place patch: self-check", -1);
-        if (deltamaker::detail::verifyInplacePatch(oldData, oldSize, newData, newSize, out) != 0)
+        detail::inplace_progress("in-place patch: self-check", -1);
+        if (detail::verifyInplacePatch(oldData, oldSize, newData, newSize, out) != 0)
             return -1;
         patch.swap(out);
         return 0;

@@ -19,10 +19,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace detail = deltamaker::detail;
+
 namespace {
 
 constexpr uint8_t kProps[5] = {0x00, 0x00, 0x20, 0x00, 0x00};
-using deltamaker::detail::format_text;
+using detail::format_text;
 
 bool isZ(PackageLayout l) { return l == PackageLayout::Z1 || l == PackageLayout::Z3; }
 
@@ -318,7 +320,7 @@ bool loadInput(const std::string &path, const char *what, std::vector<uint8_t> &
     if (!has)
         return true;
     std::string error;
-    if (!deltamaker::detail::read_file_bytes(path, out, error, deltamaker::detail::kMaxInputFile)) {
+    if (!detail::read_file_bytes(path, out, error, detail::kMaxInputFile)) {
         findings.push_back(format_text("cannot read the %s: %s", what, error.c_str()));
         return false;
     }
@@ -416,7 +418,7 @@ bool checkBlocks(const uint8_t *pkg, const PackageInfo &info, size_t &next, cons
             ok = apply_block_patch(old->data() + off, oldLen, pkg + r.offset, r.dataLen, newLen,
                                    rebuilt, error);
         else
-            ok = deltamaker::detail::lzma_decode_exact(pkg + r.offset, r.dataLen, newLen, rebuilt, error);
+            ok = detail::lzma_decode_exact(pkg + r.offset, r.dataLen, newLen, rebuilt, error);
         if (!ok)
             findings.push_back(at + ": " + error);
         else if (rebuilt.size() != newLen || std::memcmp(rebuilt.data(), newBlock, newLen) != 0)
@@ -431,8 +433,8 @@ void checkVersions(const PackageInfo &info, const Inputs &in, int board,
     const size_t width = isZ(info.layout) ? kZVersionSize : kKVersionSize;
     char text[kKVersionSize + 1];
     std::string error;
-    if (deltamaker::detail::version_of_image(board, in.newImage.data(), in.newImage.size(), text,
-                                   width + 1, error)) {
+    if (detail::version_of_image(board, in.newImage.data(), in.newImage.size(), text,
+                                 width + 1, error)) {
         if (info.tgtVersion != text)
             findings.push_back("target version \"" + info.tgtVersion + "\", image says \"" +
                                text + "\"");
@@ -444,8 +446,8 @@ void checkVersions(const PackageInfo &info, const Inputs &in, int board,
             findings.push_back("source version set without an old image");
         return;
     }
-    if (deltamaker::detail::version_of_image(board, in.oldImage.data(), in.oldImage.size(), text,
-                                   width + 1, error)) {
+    if (detail::version_of_image(board, in.oldImage.data(), in.oldImage.size(), text,
+                                 width + 1, error)) {
         if (info.srcVersion != text)
             findings.push_back("source version \"" + info.srcVersion + "\", image says \"" +
                                text + "\"");
@@ -523,11 +525,11 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
         findings.push_back("no partition table given");
         return findings;
     }
-    if (!deltamaker::detail::read_file_bytes(inputs.partition, table, error, kPartTableFileSize)) {
+    if (!detail::read_file_bytes(inputs.partition, table, error, kPartTableFileSize)) {
         findings.push_back("cannot read the partition table: " + error);
         return findings;
     }
-    if (!deltamaker::detail::parse_part_table(table.data(), table.size(), board, in.parts, error)) {
+    if (!detail::parse_part_table(table.data(), table.size(), board, in.parts, error)) {
         findings.push_back("partition table: " + error.substr(0, error.find('\n')));
         return findings;
     }
@@ -596,8 +598,8 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
             break;
         expectBytes(pkg, info.bootOffset, info.bootSize, in.boot, "boot image", findings);
         std::vector<uint8_t> rebuilt;
-        if (!deltamaker::detail::lzma_decode_exact(pkg + info.streamOffset, info.streamSize,
-                                         in.newImage.size(), rebuilt, error))
+        if (!detail::lzma_decode_exact(pkg + info.streamOffset, info.streamSize,
+                                       in.newImage.size(), rebuilt, error))
             findings.push_back("whole-image stream: " + error);
         else if (rebuilt != in.newImage)
             findings.push_back("whole-image stream differs from the new image");
@@ -627,7 +629,7 @@ std::vector<std::string> package_verify_file(const std::string &path, const Pack
 {
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!deltamaker::detail::read_file_bytes(path, bytes, error, deltamaker::detail::kMaxPackageFile))
+    if (!detail::read_file_bytes(path, bytes, error, detail::kMaxPackageFile))
         return {"cannot read the package: " + error};
     return package_verify(bytes.data(), bytes.size(), inputs);
 }

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+namespace detail = deltamaker::detail;
+
 TEST(PatchLayout, MoveWordsKeepDestinationAndFlagApart)
 {
     const int32_t dsts[] = {0, 1, 0x7000, (1 << 29) - 1};
@@ -44,7 +46,7 @@ TEST(FirmwareLayout, PredefinedEntriesComeFirstOnZn3150Only)
     std::vector<PartEntry> out;
     std::string error;
     const uint8_t table[16] = {};
-    EXPECT_FALSE(deltamaker::detail::parse_part_table(table, sizeof table, kBoardZN3150, out, error));
+    EXPECT_FALSE(detail::parse_part_table(table, sizeof table, kBoardZN3150, out, error));
     EXPECT_EQ(2u, out.size());
     EXPECT_EQ("partition size 0x10 error\n", error);
 }
