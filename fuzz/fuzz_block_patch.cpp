@@ -1,9 +1,9 @@
 // The device side of the block patch. Input: 2 bytes choosing how much of the fixed old block
 // the record names (little-endian, modulo 20481), then the patch.
-#include "deltamaker/builder/package_format.h"
+#include "deltamaker/format/package_layout.h"
 #include "deltamaker/verify/block_patch.h"
 #include "deltamaker/patch/bsdiff.h"
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/sign_magnitude.h"
 #include "fuzz/fuzz_samples.h"
 #include "fuzz/fuzz_target.h"
 

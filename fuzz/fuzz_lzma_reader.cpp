@@ -6,6 +6,8 @@
 #include "fuzz/fuzz_samples.h"
 #include "fuzz/fuzz_target.h"
 
+namespace detail = deltamaker::detail;
+
 // Streams of firmware, of text-like data, of one repeated byte and of a single byte.
 void fuzzSeeds(FuzzSeeds &seeds)
 {
@@ -43,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<uint8_t> whole(want);
     const bool wholeOk = lzma_unpack(src, srcLen, whole.data(), whole.size(), error);
     std::vector<uint8_t> exact;
-    const bool exactOk = Internal::lzma_decode_exact(src, srcLen, want, exact, error);
+    const bool exactOk = detail::lzma_decode_exact(src, srcLen, want, exact, error);
     // The piecewise and the one-piece reader agree on every stream and on every byte.
     if (ok != wholeOk || (ok && byPieces != whole))
         __builtin_trap();

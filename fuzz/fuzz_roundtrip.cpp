@@ -1,7 +1,7 @@
 // Round trip: two images from the input bytes, a patch by each generator, applied by the
 // device side, must give the new image back. Input: 2 bytes of old size (little-endian, cut
 // to what follows), the old image, then the new image.
-#include "deltamaker/builder/package_format.h"
+#include "deltamaker/format/package_layout.h"
 #include "deltamaker/patch/bsdiff.h"
 #include "deltamaker/patch/inplace.h"
 #include "deltamaker/verify/block_patch.h"

@@ -1,7 +1,7 @@
 #include "fuzz/fuzz_samples.h"
 
 #include "deltamaker/builder/fota.h"
-#include "deltamaker/builder/package_format.h"
+#include "deltamaker/format/package_layout.h"
 #include "deltamaker/samples/board_samples.h"
 #include "deltamaker/samples/firmware_gen.h"
 #include "fuzz/fuzz_target.h"

@@ -11,7 +11,7 @@
 #include "host/languages/lang_mgr_window.h"
 #include "host/plugin_info.h"
 #include "host/settings/setting_window.h"
-#include "host/settings/sys_xml_document.h"
+#include "widgetkit/sys_xml_document.h"
 #include "widgetkit/sys_button.h"
 #include "widgetkit/sys_group_box.h"
 #include "widgetkit/sys_label.h"

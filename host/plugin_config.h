@@ -2,7 +2,7 @@
 #pragma once
 
 #include "host/contract/i_config_file.h"
-#include "host/settings/sys_xml_document.h"
+#include "widgetkit/sys_xml_document.h"
 
 #include <QReadWriteLock>
 

@@ -1,12 +1,16 @@
 #include "widgetkit/sys_table.h"
 
 #include "common/dialogs.h"
+#include "common/log_levels.h"
 #include "widgetkit/sys_layouts.h"
 #include "widgetkit/sys_menu.h"
 #include "widgetkit/sys_style.h"
 #include "widgetkit/sys_table_export.h"
 #include "widgetkit/sys_widget.h"
 
+#include <algorithm>
+
+#include <QAction>
 #include <QCursor>
 #include <QDateTime>
 #include <QEvent>
@@ -18,7 +22,6 @@ using Internal::c8;
 
 namespace {
 
-const char *const kLevelNames[] = {"DEBUG", "ERROR", "WARN", "INFO"};
 const char *const kLevelTags[] = {"DBG", "ERR", "WAR", "INF"};
 
 // Texts of the cells of `row` between the columns that have an item, and whether any of them
@@ -51,7 +54,8 @@ QStringList headerTexts(const QTableWidget &table, int left, int right)
 
 QString sysLogLevelName(int level)
 {
-    return level >= 0 && level < 4 ? QString::fromLatin1(kLevelNames[level]) : QString();
+    const char *name = logLevelName(level);
+    return name ? QString::fromLatin1(name) : QString();
 }
 
 QString sysLogLevelTag(int level)
@@ -389,19 +393,29 @@ void SysTable::exportWithDialog(const QString &filter, bool (SysTable::*exporter
     (this->*exporter)(file); // the menu reports nothing: a failed export is silent
 }
 
-SysMenu *SysTable::createExportMenu(bool withClear, QWidget *parent)
+SysMenu *SysTable::createExportMenu(bool withClear, QWidget *parent, MenuOrder order)
 {
     auto *menu = new SysMenu(parent ? parent : this);
-    connect(menu->addAction(QStringLiteral("导出到HTML")), &QAction::triggered, this,
-            [this] { exportWithDialog(QStringLiteral("*.html"), &SysTable::exportAllToHtml); });
-    connect(menu->addAction(QStringLiteral("导出到CSV")), &QAction::triggered, this,
-            [this] { exportWithDialog(QStringLiteral("*.csv"), &SysTable::exportAllToCsv); });
-    connect(menu->addAction(QStringLiteral("导出选区到HTML")), &QAction::triggered, this,
-            [this] { exportWithDialog(QStringLiteral("*.html"), &SysTable::exportSelectionToHtml); });
-    connect(menu->addAction(QStringLiteral("导出选区到CSV")), &QAction::triggered, this,
-            [this] { exportWithDialog(QStringLiteral("*.csv"), &SysTable::exportSelectionToCsv); });
-    if (withClear)
-        connect(menu->addAction(QStringLiteral("清空表格")), &QAction::triggered, this, &SysTable::clearTable);
+    QList<QAction *> actions;
+    const auto exportAction = [&](const QString &text, const QString &filter,
+                                  bool (SysTable::*exporter)(const QString &) const) {
+        auto *action = new QAction(text, menu);
+        connect(action, &QAction::triggered, this,
+                [this, filter, exporter] { exportWithDialog(filter, exporter); });
+        actions << action;
+    };
+    exportAction(QStringLiteral("导出到HTML"), QStringLiteral("*.html"), &SysTable::exportAllToHtml);
+    exportAction(QStringLiteral("导出到CSV"), QStringLiteral("*.csv"), &SysTable::exportAllToCsv);
+    exportAction(QStringLiteral("导出选区到HTML"), QStringLiteral("*.html"), &SysTable::exportSelectionToHtml);
+    exportAction(QStringLiteral("导出选区到CSV"), QStringLiteral("*.csv"), &SysTable::exportSelectionToCsv);
+    if (withClear) {
+        auto *clear = new QAction(QStringLiteral("清空表格"), menu);
+        connect(clear, &QAction::triggered, this, &SysTable::clearTable);
+        actions << clear;
+    }
+    if (order == MenuOrder::ClearFirst)
+        std::reverse(actions.begin(), actions.end());
+    menu->addActions(actions);
     return menu;
 }
 

@@ -79,8 +79,11 @@ public:
     int nextLogRow() const { return m_nextLogRow; }
 
     // Context menu with "导出到HTML", "导出到CSV", "导出选区到HTML", "导出选区到CSV" and, when
-    // asked for, "清空表格". The menu is a child of `parent` (the table when null).
-    SysMenu *createExportMenu(bool withClear, QWidget *parent = nullptr);
+    // asked for, "清空表格"; ClearFirst lists the same entries the other way round (log views).
+    // The menu is a child of `parent` (the table when null).
+    enum class MenuOrder { ExportsFirst, ClearFirst };
+    SysMenu *createExportMenu(bool withClear, QWidget *parent = nullptr,
+                              MenuOrder order = MenuOrder::ExportsFirst);
     // Shows that menu at the cursor on every right click (menu deleted when closed).
     void enableExportMenu(bool withClear);
 

@@ -2,23 +2,11 @@
 // Every message goes to the builder's sink (fota_set_log_sink).
 #pragma once
 
+#include "deltamaker/format/firmware_layout.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-constexpr int kBoardUnknown = 0;
-constexpr int kBoardZN3150 = 1;
-constexpr int kBoardKLM4410 = 2;
-
-constexpr size_t kPartTableFileSize = 4096;
-constexpr size_t kPartTableMaxEntries = 64;
-constexpr size_t kPartNameSize = 16;
-
-struct PartEntry {
-    char name[kPartNameSize]; // NUL-padded, not necessarily terminated
-    uint32_t addr;
-    uint32_t size;
-};
 
 // Clears the table, adds the predefined entries of the board and parses the 4096-byte file.
 // 0 on success ("Partition Init ok \n"), -1 after reporting the reason. A failed init keeps
@@ -42,9 +30,5 @@ uint32_t file_crc32(const char *path, int64_t offset, int64_t length);
 uint32_t file_crc32_whole(const char *path);
 // Board type from the first 4 bytes: 2 for KLM4410 words, 1 for any other, 0 when unreadable.
 int image_board_type(const char *path);
-int board_type_of_word(uint32_t word);
 // Version text of the image into `text` (at most capacity - 1 bytes and a NUL). 0 or -1.
 int image_version(const char *path, char *text, size_t capacity);
-
-// Standard CRC-32 (zlib) of a buffer, continuing from `crc` (start with 0).
-uint32_t fota_crc32(uint32_t crc, const uint8_t *data, size_t len);

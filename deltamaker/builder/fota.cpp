@@ -3,7 +3,7 @@
 #include "deltamaker/builder/firmware_input.h"
 #include "deltamaker/builder/firmware_input_p.h"
 #include "deltamaker/builder/fota_log_p.h"
-#include "deltamaker/builder/package_format.h"
+#include "deltamaker/format/package_layout.h"
 #include "deltamaker/lzma/lzma_lib.h"
 #include "deltamaker/patch/bsdiff.h"
 #include "deltamaker/patch/inplace.h"
@@ -32,6 +32,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace detail = deltamaker::detail;
+
 #ifndef O_BINARY
 #define O_BINARY 0
 #endif
@@ -50,7 +52,7 @@ constexpr int64_t kWholeReserve = 8192;
 std::mutex g_sinkLock;
 FotaLogSink g_sink;
 FotaProgressSink g_progress;
-Internal::PackageCheck g_packageCheck;
+detail::PackageCheck g_packageCheck;
 std::atomic<bool> g_boardReported{false};
 
 // A build area of kBuildAreaSize bytes. Only [0, length) is ever read, and every byte there is
@@ -112,13 +114,13 @@ bool fitsPartition(const char *path, int64_t size, const char *part, uint32_t ad
                    uint32_t partSize)
 {
     if (size > static_cast<int64_t>(partSize)) {
-        Internal::fota_log(kError, "%s is 0x%llx bytes, larger than its partition %s of 0x%x bytes\n",
-                           path, static_cast<unsigned long long>(size), part, partSize);
+        detail::fota_log(kError, "%s is 0x%llx bytes, larger than its partition %s of 0x%x bytes\n",
+                         path, static_cast<unsigned long long>(size), part, partSize);
         return false;
     }
     if (static_cast<uint64_t>(addr) + partSize > 0x100000000ull) {
-        Internal::fota_log(kError, "partition %s at 0x%x with 0x%x bytes reaches past 4 GiB\n",
-                           part, addr, partSize);
+        detail::fota_log(kError, "partition %s at 0x%x with 0x%x bytes reaches past 4 GiB\n",
+                         part, addr, partSize);
         return false;
     }
     return true;
@@ -144,8 +146,8 @@ bool appendFile(const char *path, size_t *sizeOut)
     if (size < 0)
         return false;
     if (static_cast<uint64_t>(size) > kBuildAreaSize - g_dataLen) {
-        Internal::fota_log(kError, "data area full: %s needs 0x%llx bytes, 0x%zx left\n", path,
-                           static_cast<unsigned long long>(size), kBuildAreaSize - g_dataLen);
+        detail::fota_log(kError, "data area full: %s needs 0x%llx bytes, 0x%zx left\n", path,
+                         static_cast<unsigned long long>(size), kBuildAreaSize - g_dataLen);
         return false;
     }
     if (size > 0 && file_read(path, 0, g_data.data() + g_dataLen, size) != size)
@@ -166,7 +168,7 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         if (oldLeft < 0)
             return -1;
         if (oldLeft == 0) {
-            Internal::fota_log(kError, "file %s is empty\n", oldPath);
+            detail::fota_log(kError, "file %s is empty\n", oldPath);
             return -1;
         }
         if (!useOld)
@@ -176,7 +178,7 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
     if (newLeft < 0)
         return -1;
     if (newLeft == 0) {
-        Internal::fota_log(kError, "file %s is empty\n", newPath);
+        detail::fota_log(kError, "file %s is empty\n", newPath);
         return -1;
     }
     uint32_t partAddr = 0;
@@ -193,7 +195,7 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
     int64_t done = 0;
     int64_t offset = 0;
     while (newLeft > 0) {
-        Internal::fota_progress("block patches", static_cast<int>(done * 100 / blocks));
+        detail::fota_progress("block patches", static_cast<int>(done * 100 / blocks));
         bool withOld = oldLeft > 0;
         const int64_t newLen = std::min<int64_t>(newLeft, kBlockSize);
         int64_t oldLen = withOld ? std::min<int64_t>(oldLeft, kBlockSize) : 0;
@@ -202,8 +204,8 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         if (withOld && file_read(oldPath, offset, oldBlock.data(), oldLen) != oldLen)
             return -1;
         if (g_controlLen + kBlockRecordSize > kBuildAreaSize) {
-            Internal::fota_log(kError, "control area full at %s block 0x%llx\n", part,
-                               static_cast<unsigned long long>(offset));
+            detail::fota_log(kError, "control area full at %s block 0x%llx\n", part,
+                             static_cast<unsigned long long>(offset));
             return -1;
         }
         uint8_t *rec = g_control.data() + g_controlLen;
@@ -215,17 +217,17 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
             if (sw_bsdiff(oldBlock.data(), oldLen, newBlock.data(), newLen, out.data(), &len) ==
                     0 &&
                 len >= 0 && static_cast<size_t>(len) <= kBlockSize) {
-                Internal::block_sha256(oldBlock.data(), static_cast<size_t>(oldLen),
-                                       rec + kRecOldHash);
+                detail::block_sha256(oldBlock.data(), static_cast<size_t>(oldLen),
+                                     rec + kRecOldHash);
                 patchLen = static_cast<size_t>(len);
                 rec[kRecType] = 1;
             } else {
                 // A patch that cannot fit (a short last block has no room for its header):
                 // the block goes in compressed alone, which every device reads.
-                Internal::fota_log(kInfo,
-                                   "block of %s at 0x%llx: its patch does not fit, stored "
-                                   "compressed without the old block\n",
-                                   part, static_cast<unsigned long long>(offset));
+                detail::fota_log(kInfo,
+                                 "block of %s at 0x%llx: its patch does not fit, stored "
+                                 "compressed without the old block\n",
+                                 part, static_cast<unsigned long long>(offset));
                 withOld = false;
                 oldLen = 0;
             }
@@ -234,21 +236,21 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
             patchLen = 2 * kBlockSize;
             if (lzma_pack(newBlock.data(), static_cast<size_t>(newLen), out.data(), &patchLen) !=
                 0) {
-                Internal::fota_log(kError, "compression of %s at 0x%llx failed\n", part,
-                                   static_cast<unsigned long long>(offset));
+                detail::fota_log(kError, "compression of %s at 0x%llx failed\n", part,
+                                 static_cast<unsigned long long>(offset));
                 return -1;
             }
             rec[kRecType] = 0;
         }
         if (patchLen > kBlockSize) {
-            Internal::fota_log(kError, "patchlen size %ld too long \n",
-                               static_cast<long>(patchLen));
+            detail::fota_log(kError, "patchlen size %ld too long \n",
+                             static_cast<long>(patchLen));
             return -1;
         }
         const size_t stored = fota_round16(patchLen);
         if (stored > kBuildAreaSize - g_dataLen) {
-            Internal::fota_log(kError, "data area full at %s block 0x%llx\n", part,
-                               static_cast<unsigned long long>(offset));
+            detail::fota_log(kError, "data area full at %s block 0x%llx\n", part,
+                             static_cast<unsigned long long>(offset));
             return -1;
         }
         const uint32_t addr = partAddr + static_cast<uint32_t>(offset);
@@ -261,7 +263,7 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         rec[kRecOne] = 1;
         std::memcpy(rec + kRecProps, g_lzma_props, kLzmaPropsSize);
         rec[kRecZero] = 0;
-        Internal::block_sha256(newBlock.data(), static_cast<size_t>(newLen), rec + kRecNewHash);
+        detail::block_sha256(newBlock.data(), static_cast<size_t>(newLen), rec + kRecNewHash);
         std::memcpy(g_data.data() + g_dataLen, out.data(), patchLen);
         std::memset(g_data.data() + g_dataLen + patchLen, 0xFF, stored - patchLen); // filler
         g_dataLen += stored;
@@ -272,7 +274,7 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         newLeft = newLeft > static_cast<int64_t>(kBlockSize) ? newLeft - kBlockSize : 0;
         ++done;
     }
-    Internal::fota_progress("block patches", 100);
+    detail::fota_progress("block patches", 100);
     return 0;
 }
 
@@ -335,10 +337,10 @@ bool readVersion(const char *path, size_t width, char *out)
         return false;
     const size_t len = std::strlen(text);
     if (len > width) {
-        Internal::fota_log(kError,
-                           "version %s of %s has %zu characters, more than the %zu its header "
-                           "field holds\n",
-                           text, path, len, width);
+        detail::fota_log(kError,
+                         "version %s of %s has %zu characters, more than the %zu its header "
+                         "field holds\n",
+                         text, path, len, width);
         return false;
     }
     std::memcpy(out, text, len + 1);
@@ -357,21 +359,21 @@ bool readVersions(const char *oldPath, const char *newPath, size_t width, bool w
     const bool tgtDefault = std::strcmp(v.tgt, "x.x.x") == 0;
     if (oldPath) {
         if (!srcDefault && !tgtDefault)
-            Internal::fota_log(kInfo, "source version %s target version %s\n", v.src, v.tgt);
+            detail::fota_log(kInfo, "source version %s target version %s\n", v.src, v.tgt);
         else
-            Internal::fota_log(kInfo, "Warning !!! Has default version source %s target %s\n",
-                               v.src, v.tgt);
+            detail::fota_log(kInfo, "Warning !!! Has default version source %s target %s\n",
+                             v.src, v.tgt);
         if (warnDowngrade && !srcDefault && !tgtDefault && compareVersions(v.tgt, v.src) <= 0)
-            Internal::fota_log(FOTA_LOG_WARN,
-                               "target version %s is not newer than source version %s: the "
-                               "package does not upgrade the device\n",
-                               v.tgt, v.src);
+            detail::fota_log(FOTA_LOG_WARN,
+                             "target version %s is not newer than source version %s: the "
+                             "package does not upgrade the device\n",
+                             v.tgt, v.src);
     } else {
         if (!tgtDefault)
-            Internal::fota_log(kInfo, "target version %s\n", v.tgt);
+            detail::fota_log(kInfo, "target version %s\n", v.tgt);
         else
-            Internal::fota_log(kInfo, "Warning !!! Has default version %s better supply src file\n",
-                               v.tgt);
+            detail::fota_log(kInfo, "Warning !!! Has default version %s better supply src file\n",
+                             v.tgt);
     }
     return true;
 }
@@ -413,11 +415,11 @@ bool writeAll(int fd, const uint8_t *p, size_t n)
 bool writePackage(const char *path, const uint8_t *header, size_t headerSize, bool withControl,
                   const WriteTexts &texts, int64_t *size)
 {
-    Internal::fota_progress("writing", -1);
+    detail::fota_progress("writing", -1);
     const char *shown = t_shownOutput ? t_shownOutput : path;
     const int fd = ::open(path, O_CREAT | O_WRONLY | O_TRUNC | O_BINARY | O_CLOEXEC, 0644);
     if (fd < 0) {
-        Internal::fota_log(kError, texts.open, shown);
+        detail::fota_log(kError, texts.open, shown);
         return false;
     }
     bool ok = writeAll(fd, header, headerSize);
@@ -428,7 +430,7 @@ bool writePackage(const char *path, const uint8_t *header, size_t headerSize, bo
     if (::close(fd) != 0)
         ok = false;
     if (!ok) {
-        Internal::fota_log(kError, texts.write, shown);
+        detail::fota_log(kError, texts.write, shown);
         return false;
     }
     *size = static_cast<int64_t>(headerSize + (withControl ? g_controlLen : 0) + g_dataLen);
@@ -455,7 +457,7 @@ void fillMagic(uint8_t *header, int32_t methodByte)
 // Reads the package back and checks it against the request's inputs.
 bool verifyWritten(const PackRequest &req)
 {
-    Internal::fota_progress("verifying", -1);
+    detail::fota_progress("verifying", -1);
     LzmaReleaseCache(); // compression is over; the read-back should not carry its tables
     PackageInputs in;
     in.partition = req.partition_path;
@@ -468,10 +470,10 @@ bool verifyWritten(const PackRequest &req)
     const std::vector<std::string> findings =
         g_packageCheck ? g_packageCheck(req.output_path, in) : package_verify_file(req.output_path, in);
     if (!findings.empty()) {
-        Internal::fota_log(kError, "package verification failed: %s\n", findings.front().c_str());
+        detail::fota_log(kError, "package verification failed: %s\n", findings.front().c_str());
         return false;
     }
-    Internal::fota_log(kInfo, "package verified\n");
+    detail::fota_log(kInfo, "package verified\n");
     return true;
 }
 
@@ -497,7 +499,7 @@ bool sizeCheck(const PackRequest &req, int64_t packageSize, const char *bootPart
         if (bootSize < 0)
             return false;
         if (bootSize == 0) {
-            Internal::fota_log(kError, "file %s is empty\n", boot);
+            detail::fota_log(kError, "file %s is empty\n", boot);
             return false;
         }
         uint32_t addr = 0;
@@ -505,8 +507,8 @@ bool sizeCheck(const PackRequest &req, int64_t packageSize, const char *bootPart
         if (part_find(bootPart, &addr, &size) != 0)
             return false;
         if (bootSize > static_cast<int64_t>(size)) {
-            Internal::fota_log(kError, "boot file 0x%x too big than boot part 0x%x\n",
-                               static_cast<unsigned>(bootSize), size);
+            detail::fota_log(kError, "boot file 0x%x too big than boot part 0x%x\n",
+                             static_cast<unsigned>(bootSize), size);
             return false;
         }
     }
@@ -522,8 +524,8 @@ bool sizeCheck(const PackRequest &req, int64_t packageSize, const char *bootPart
     if (newSize < 0 || oldSize < 0)
         return false;
     if (newSize > static_cast<int64_t>(master)) {
-        Internal::fota_log(kError, "master part 0x%x not enough, new file size:0x%x\n", master,
-                           static_cast<unsigned>(newSize));
+        detail::fota_log(kError, "master part 0x%x not enough, new file size:0x%x\n", master,
+                         static_cast<unsigned>(newSize));
         return false;
     }
     const int64_t pack = packRound(packageSize);
@@ -536,21 +538,21 @@ bool sizeCheck(const PackRequest &req, int64_t packageSize, const char *bootPart
     const int fwK = static_cast<int>(fw >> 10);
     const int masterK = static_cast<int>(master >> 10);
     if (otaPart) {
-        Internal::fota_log(level, "packsize:\t\t %dK\n", packK);
-        Internal::fota_log(level, pass ? "firamwaresize:\t %dK\n" : "firmwaresize:\t %dK\n", fwK);
-        Internal::fota_log(level, "mastersize:\t %dK\n", masterK);
-        Internal::fota_log(level, "otasize:\t\t %dK\n", static_cast<int>(ota >> 10));
+        detail::fota_log(level, "packsize:\t\t %dK\n", packK);
+        detail::fota_log(level, pass ? "firamwaresize:\t %dK\n" : "firmwaresize:\t %dK\n", fwK);
+        detail::fota_log(level, "mastersize:\t %dK\n", masterK);
+        detail::fota_log(level, "otasize:\t\t %dK\n", static_cast<int>(ota >> 10));
     } else {
-        Internal::fota_log(level, "packsize:\t %dK\n", packK);
-        Internal::fota_log(level, "firamwaresize:\t %dK\n", fwK);
-        Internal::fota_log(level, "mastersize:\t %dK\n", masterK);
+        detail::fota_log(level, "packsize:\t %dK\n", packK);
+        detail::fota_log(level, "firamwaresize:\t %dK\n", fwK);
+        detail::fota_log(level, "mastersize:\t %dK\n", masterK);
     }
     if (pass)
-        Internal::fota_log(kInfo, "partsize check pass, extra %dK\n",
-                           static_cast<int>((room - need) >> 10));
+        detail::fota_log(kInfo, "partsize check pass, extra %dK\n",
+                         static_cast<int>((room - need) >> 10));
     else
-        Internal::fota_log(kError, "size not enough for upgrade, also need %dK\n",
-                           static_cast<int>((need - room) >> 10));
+        detail::fota_log(kError, "size not enough for upgrade, also need %dK\n",
+                         static_cast<int>((need - room) >> 10));
     return pass;
 }
 
@@ -611,20 +613,20 @@ bool appendInplacePatch(const PackRequest &req)
 {
     BuildFile scratch;
     if (!scratch.create(req.output_path, "patch", 0600)) {
-        Internal::fota_log(kError, "cannot create a scratch file beside %s: %s\n",
-                           t_shownOutput ? t_shownOutput : req.output_path, std::strerror(errno));
+        detail::fota_log(kError, "cannot create a scratch file beside %s: %s\n",
+                         t_shownOutput ? t_shownOutput : req.output_path, std::strerror(errno));
         return false;
     }
-    Internal::fota_progress("in-place patch", -1);
-    Internal::set_inplace_progress(
-        [](const char *stage, int percent) { Internal::fota_progress(stage, percent); });
+    detail::fota_progress("in-place patch", -1);
+    detail::set_inplace_progress(
+        [](const char *stage, int percent) { detail::fota_progress(stage, percent); });
     const int made = sw_bsdiff_new(req.old_path, req.new_path, scratch.path());
-    Internal::set_inplace_progress(nullptr);
+    detail::set_inplace_progress(nullptr);
     if (made != 0) {
-        Internal::fota_log(kError, "in-place patch of %s failed\n", req.new_path);
+        detail::fota_log(kError, "in-place patch of %s failed\n", req.new_path);
         return false;
     }
-    Internal::releaseFreeMemory(); // the generator's buffers, before the package is checked
+    detail::releaseFreeMemory(); // the generator's buffers, before the package is checked
     size_t patchSize = 0;
     return appendFile(scratch.path(), &patchSize);
 }
@@ -641,8 +643,8 @@ int buildZ1(const PackRequest &req, const Versions &v)
     if (hasPath(req.nv2_path) && runBlocks("nv_amt", nullptr, req.nv2_path, false) != 0)
         return -1;
     if (g_dataLen + g_controlLen + kZHeaderSize > kZPackageLimit) {
-        Internal::fota_log(kError, "patch size bigger than 1M, patchlen=0x%x, controllen=0x%x\n",
-                           static_cast<unsigned>(g_dataLen), static_cast<unsigned>(g_controlLen));
+        detail::fota_log(kError, "patch size bigger than 1M, patchlen=0x%x, controllen=0x%x\n",
+                         static_cast<unsigned>(g_dataLen), static_cast<unsigned>(g_controlLen));
         return -1;
     }
     uint8_t header[kZHeaderSize] = {};
@@ -687,8 +689,8 @@ int buildKBlocks(const PackRequest &req, const Versions &v)
     if (runBlocks("cpu", old, req.new_path, req.method == 1) != 0)
         return -1;
     if (g_dataLen + g_controlLen + kKHeaderSize > kKPackageLimit) {
-        Internal::fota_log(kError, "patch size bigger than 2M, patchlen=0x%x, controllen=0x%x\n",
-                           static_cast<unsigned>(g_dataLen), static_cast<unsigned>(g_controlLen));
+        detail::fota_log(kError, "patch size bigger than 2M, patchlen=0x%x, controllen=0x%x\n",
+                         static_cast<unsigned>(g_dataLen), static_cast<unsigned>(g_controlLen));
         return -1;
     }
     uint8_t header[kKHeaderSize] = {};
@@ -742,13 +744,13 @@ int buildKWhole(const PackRequest &req, const Versions &v)
     std::vector<uint8_t> image;
     if (!readWhole(req.new_path, image))
         return -1;
-    Internal::fota_progress("compressing", -1);
+    detail::fota_progress("compressing", -1);
     size_t streamLen = kBuildAreaSize - g_dataLen;
     if (lzma_pack(image.data(), image.size(), g_data.data() + g_dataLen, &streamLen) != 0) {
-        Internal::fota_log(kError,
-                           "compression of %s failed: the compressed image does not fit in the "
-                           "0x%zx bytes left in the data area (data area full)\n",
-                           req.new_path, kBuildAreaSize - g_dataLen);
+        detail::fota_log(kError,
+                         "compression of %s failed: the compressed image does not fit in the "
+                         "0x%zx bytes left in the data area (data area full)\n",
+                         req.new_path, kBuildAreaSize - g_dataLen);
         return -1;
     }
     g_dataLen += streamLen;
@@ -769,7 +771,7 @@ bool appendNonEmpty(const char *path, size_t *size)
     if (!appendFile(path, size))
         return false;
     if (*size == 0) {
-        Internal::fota_log(kError, "file %s is empty\n", path);
+        detail::fota_log(kError, "file %s is empty\n", path);
         return false;
     }
     return true;
@@ -788,23 +790,23 @@ bool sizeCheckAB(const char *path)
     if (part_find("uboot", &addr, &size) != 0)
         return false;
     if (boot > size) {
-        Internal::fota_log(kError, "boot size 0x%x too big\n", boot);
+        detail::fota_log(kError, "boot size 0x%x too big\n", boot);
         return false;
     }
     if (a == 0 || b == 0) {
-        Internal::fota_log(kError, "firmware size error %d with %d\n", static_cast<int>(a),
-                           static_cast<int>(b));
+        detail::fota_log(kError, "firmware size error %d with %d\n", static_cast<int>(a),
+                         static_cast<int>(b));
         return false;
     }
     if (part_find("cpu", &addr, &size) != 0)
         return false;
     const uint32_t larger = std::max(a, b);
     if (larger > size / 2) {
-        Internal::fota_log(kError, "master part size 0x%x not enough, firmware size:0x%x\n",
-                           size / 2, larger);
+        detail::fota_log(kError, "master part size 0x%x not enough, firmware size:0x%x\n",
+                         size / 2, larger);
         return false;
     }
-    Internal::fota_log(kInfo, "partsize check pass\n");
+    detail::fota_log(kInfo, "partsize check pass\n");
     return true;
 }
 
@@ -860,9 +862,9 @@ bool outputUsable(const char *output)
     if (::stat(output, &st) != 0 || S_ISREG(st.st_mode))
         return true;
     std::string kind;
-    Internal::input_file_problem(output, kind);
-    Internal::fota_log(kError, "output %s exists and is %s, not a regular file: it is left alone\n",
-                       output, kind.c_str());
+    detail::input_file_problem(output, kind);
+    detail::fota_log(kError, "output %s exists and is %s, not a regular file: it is left alone\n",
+                     output, kind.c_str());
     return false;
 }
 
@@ -882,17 +884,17 @@ bool checkInputs(const PackRequest &req, bool &unreadable)
         if (!hasPath(in.path))
             continue;
         std::string why;
-        switch (Internal::input_file_problem(in.path, why)) {
-        case Internal::InputProblem::None:
+        switch (detail::input_file_problem(in.path, why)) {
+        case detail::InputProblem::None:
             break;
-        case Internal::InputProblem::Unreadable:
-            Internal::fota_log(kError, "cannot open the %s %s: %s\n", in.what, in.path,
-                               why.c_str());
+        case detail::InputProblem::Unreadable:
+            detail::fota_log(kError, "cannot open the %s %s: %s\n", in.what, in.path,
+                             why.c_str());
             unreadable = true;
             break;
-        case Internal::InputProblem::NotAFile:
-            Internal::fota_log(kError, "the %s %s is %s, not a regular file\n", in.what, in.path,
-                               why.c_str());
+        case detail::InputProblem::NotAFile:
+            detail::fota_log(kError, "the %s %s is %s, not a regular file\n", in.what, in.path,
+                             why.c_str());
             return false;
         }
     }
@@ -905,10 +907,10 @@ bool methodSuitsBoard(int type, const PackRequest &req)
     const int32_t m = req.method;
     if (type == kBoardZN3150) {
         if (m == 0 || m == 2 || m == 4) {
-            Internal::fota_log(kError,
-                               "ZN3150 images cannot be built with method %d: ZN3150 takes "
-                               "methods 1 and 3\n",
-                               m);
+            detail::fota_log(kError,
+                             "ZN3150 images cannot be built with method %d: ZN3150 takes "
+                             "methods 1 and 3\n",
+                             m);
             return false;
         }
         if (m == 3) {
@@ -919,17 +921,17 @@ bool methodSuitsBoard(int type, const PackRequest &req)
                 if (hasPath(in.second))
                     dropped += std::string(dropped.empty() ? "" : ", ") + in.first;
             if (!dropped.empty()) {
-                Internal::fota_log(kError,
-                                   "ZN3150 in-place packages (method 3) have no place for the "
-                                   "boot image or NV files and would ignore: %s. Leave them out "
-                                   "or use method 1\n",
-                                   dropped.c_str());
+                detail::fota_log(kError,
+                                 "ZN3150 in-place packages (method 3) have no place for the "
+                                 "boot image or NV files and would ignore: %s. Leave them out "
+                                 "or use method 1\n",
+                                 dropped.c_str());
                 return false;
             }
         }
     }
     if (type == kBoardKLM4410 && (hasPath(req.nv1_path) || hasPath(req.nv2_path))) {
-        Internal::fota_log(kError, "KLM4410 not support NV update\n");
+        detail::fota_log(kError, "KLM4410 not support NV update\n");
         return false;
     }
     return true;
@@ -961,13 +963,13 @@ bool inputsFit(int type, const PackRequest &req)
         return false;
     if (ab) {
         if (bootSize > static_cast<int64_t>(bootPart)) {
-            Internal::fota_log(kError, "boot size 0x%x too big\n", static_cast<unsigned>(bootSize));
+            detail::fota_log(kError, "boot size 0x%x too big\n", static_cast<unsigned>(bootSize));
             return false;
         }
         const int64_t larger = std::max(oldSize, newSize);
         if (larger > static_cast<int64_t>(master / 2)) {
-            Internal::fota_log(kError, "master part size 0x%x not enough, firmware size:0x%x\n",
-                               master / 2, static_cast<unsigned>(larger));
+            detail::fota_log(kError, "master part size 0x%x not enough, firmware size:0x%x\n",
+                             master / 2, static_cast<unsigned>(larger));
             return false;
         }
         int64_t left = static_cast<int64_t>(kBuildAreaSize);
@@ -976,9 +978,9 @@ bool inputsFit(int type, const PackRequest &req)
             if (!f.first)
                 continue;
             if (f.second > left) {
-                Internal::fota_log(kError, "data area full: %s needs 0x%llx bytes, 0x%llx left\n",
-                                   f.first, static_cast<unsigned long long>(f.second),
-                                   static_cast<unsigned long long>(left));
+                detail::fota_log(kError, "data area full: %s needs 0x%llx bytes, 0x%llx left\n",
+                                 f.first, static_cast<unsigned long long>(f.second),
+                                 static_cast<unsigned long long>(left));
                 return false;
             }
             left -= f.second;
@@ -986,21 +988,21 @@ bool inputsFit(int type, const PackRequest &req)
         return true;
     }
     if (boot && bootSize > static_cast<int64_t>(bootPart)) {
-        Internal::fota_log(kError, "boot file 0x%x too big than boot part 0x%x\n",
-                           static_cast<unsigned>(bootSize), bootPart);
+        detail::fota_log(kError, "boot file 0x%x too big than boot part 0x%x\n",
+                         static_cast<unsigned>(bootSize), bootPart);
         return false;
     }
     if (newSize > static_cast<int64_t>(master)) {
-        Internal::fota_log(kError, "master part 0x%x not enough, new file size:0x%x\n", master,
-                           static_cast<unsigned>(newSize));
+        detail::fota_log(kError, "master part 0x%x not enough, new file size:0x%x\n", master,
+                         static_cast<unsigned>(newSize));
         return false;
     }
     if (old && !fitsPartition(old, oldSize, masterPart, 0, master))
         return false;
     if (!z && boot && (req.method == 3 || req.method == 4) &&
         bootSize > static_cast<int64_t>(kBuildAreaSize)) {
-        Internal::fota_log(kError, "data area full: %s needs 0x%llx bytes, 0x%zx left\n", boot,
-                           static_cast<unsigned long long>(bootSize), kBuildAreaSize);
+        detail::fota_log(kError, "data area full: %s needs 0x%llx bytes, 0x%zx left\n", boot,
+                         static_cast<unsigned long long>(bootSize), kBuildAreaSize);
         return false;
     }
     if (z) {
@@ -1072,7 +1074,7 @@ bool methodByte(const char *path, uint8_t *out)
     if (got < 0)
         return false;
     if (got < static_cast<int64_t>(sizeof head)) {
-        Internal::fota_log(kError, "%s is shorter than 128 bytes\n", path);
+        detail::fota_log(kError, "%s is shorter than 128 bytes\n", path);
         return false;
     }
     *out = head[112];
@@ -1086,14 +1088,14 @@ bool methodCheck(int type, const PackRequest &req)
     const int32_t m = req.method;
     if (type == kBoardZN3150) {
         if (m == 0 || m == 4) {
-            Internal::fota_log(kInfo, "update method CZ\n");
+            detail::fota_log(kInfo, "update method CZ\n");
             return true;
         }
         if (m == 1 || m == 3) {
-            Internal::fota_log(kInfo, "update method DIFF\n");
+            detail::fota_log(kInfo, "update method DIFF\n");
             return true;
         }
-        Internal::fota_log(kError, "ZN3150 not support the update method\n");
+        detail::fota_log(kError, "ZN3150 not support the update method\n");
         return false;
     }
     if (type == kBoardKLM4410) {
@@ -1101,7 +1103,7 @@ bool methodCheck(int type, const PackRequest &req)
         if (!methodByte(req.new_path, &b))
             return false;
         if ((m == 0 || m == 4) && isDiffCode(b)) {
-            Internal::fota_log(kInfo, "update method CZ\n");
+            detail::fota_log(kInfo, "update method CZ\n");
             return true;
         }
         uint8_t a = 0;
@@ -1109,19 +1111,19 @@ bool methodCheck(int type, const PackRequest &req)
             return false;
         if (hasPath(req.old_path)) {
             if ((m == 1 || m == 3) && isDiffCode(a) && isDiffCode(b)) {
-                Internal::fota_log(kInfo, "update method DIFF\n");
+                detail::fota_log(kInfo, "update method DIFF\n");
                 return true;
             }
             if (m == 2 && a == kMethodCodeAB && b == kMethodCodeAB) {
-                Internal::fota_log(kInfo, "update method AB\n");
+                detail::fota_log(kInfo, "update method AB\n");
                 return true;
             }
         }
-        Internal::fota_log(kError, "update method 0x%x not match. A method 0x%x B method 0x%x\n",
-                           static_cast<unsigned>(m), a, b);
+        detail::fota_log(kError, "update method 0x%x not match. A method 0x%x B method 0x%x\n",
+                         static_cast<unsigned>(m), a, b);
         return false;
     }
-    Internal::fota_log(kError, "unknown image type 0x%x\n", static_cast<unsigned>(type));
+    detail::fota_log(kError, "unknown image type 0x%x\n", static_cast<unsigned>(type));
     return false;
 }
 
@@ -1145,9 +1147,9 @@ int dispatch(int type, const PackRequest &req, const Versions &v)
 // output, its size check and verification, and last the rename into place.
 int makePackage(PackRequest request)
 {
-    Internal::fota_progress("reading inputs", -1);
+    detail::fota_progress("reading inputs", -1);
     if (!resetAreas()) {
-        Internal::fota_log(kError, "no memory for the build areas\n");
+        detail::fota_log(kError, "no memory for the build areas\n");
         return -1;
     }
     // The window cuts paths to 255 bytes; make sure every field is terminated whatever the caller did.
@@ -1156,13 +1158,13 @@ int makePackage(PackRequest request)
     if (!hasPath(request.partition_path) || !hasPath(request.new_path) ||
         !hasPath(request.output_path) ||
         (request.method != 0 && request.method != 4 && !hasPath(request.old_path))) {
-        Internal::fota_log(kError, "please input firmware and patch bin\n");
+        detail::fota_log(kError, "please input firmware and patch bin\n");
         return -1;
     }
     if (!outputUsable(request.output_path))
         return -1;
     if (outputIsAnInput(request)) {
-        Internal::fota_log(kError, "output %s is one of the input files\n", request.output_path);
+        detail::fota_log(kError, "output %s is one of the input files\n", request.output_path);
         return -1;
     }
     bool unreadable = false;
@@ -1170,13 +1172,13 @@ int makePackage(PackRequest request)
         return -1;
     const int type = image_board_type(request.new_path);
     if (hasPath(request.old_path) && image_board_type(request.old_path) != type) {
-        Internal::fota_log(kError, "image type not match\n");
+        detail::fota_log(kError, "image type not match\n");
         return -1;
     }
     if (unreadable)
         return -1;
     if (type != kBoardUnknown && !g_boardReported.exchange(true))
-        Internal::fota_log(kInfo, type == kBoardKLM4410 ? "Board KLM4410\n" : "Board ZN3150\n");
+        detail::fota_log(kInfo, type == kBoardKLM4410 ? "Board KLM4410\n" : "Board ZN3150\n");
     if (!methodSuitsBoard(type, request))
         return -1;
     if (part_table_init(request.partition_path, type) != 0)
@@ -1195,16 +1197,16 @@ int makePackage(PackRequest request)
     BuildFile package;
     const int held = lock.acquire(request.output_path);
     if (held == 1) {
-        Internal::fota_log(kError, "output %s is being written by another build\n",
-                           request.output_path);
+        detail::fota_log(kError, "output %s is being written by another build\n",
+                         request.output_path);
         return -1;
     }
     if (held != 0 || !package.create(request.output_path, "tmp", 0644)) {
         const int err = errno;
-        Internal::fota_log(kError, request.method == 2 ? kAbWriteTexts.open : kWriteTexts.open,
-                           request.output_path);
-        Internal::fota_log(kError, "cannot create files beside %s: %s\n", request.output_path,
-                           std::strerror(err));
+        detail::fota_log(kError, request.method == 2 ? kAbWriteTexts.open : kWriteTexts.open,
+                         request.output_path);
+        detail::fota_log(kError, "cannot create files beside %s: %s\n", request.output_path,
+                         std::strerror(err));
         return -1;
     }
     PackRequest work = request;
@@ -1216,18 +1218,18 @@ int makePackage(PackRequest request)
     if (dispatch(type, work, versions) != 0)
         return -1;
     if (::rename(package.path(), request.output_path) != 0) {
-        Internal::fota_log(kError, "cannot move the package into place at %s: %s\n",
-                           request.output_path, std::strerror(errno));
+        detail::fota_log(kError, "cannot move the package into place at %s: %s\n",
+                         request.output_path, std::strerror(errno));
         return -1;
     }
     package.keep();
-    Internal::fota_progress("done", 100);
+    detail::fota_progress("done", 100);
     return 0;
 }
 
 } // namespace
 
-namespace Internal {
+namespace deltamaker::detail {
 void fota_log(int level, const char *fmt, ...)
 {
     FotaLogSink sink;
@@ -1262,7 +1264,7 @@ void fota_progress(const char *stage, int percent)
     if (sink)
         sink(stage, percent);
 }
-} // namespace Internal
+} // namespace deltamaker::detail
 
 void fota_set_progress_sink(FotaProgressSink sink)
 {
@@ -1292,9 +1294,9 @@ int fota_make_package(PackRequest request)
     try {
         return makePackage(request);
     } catch (const std::bad_alloc &) {
-        Internal::fota_log(kError, "not enough memory to build the package\n");
+        detail::fota_log(kError, "not enough memory to build the package\n");
     } catch (const std::exception &e) {
-        Internal::fota_log(kError, "package build failed: %s\n", e.what());
+        detail::fota_log(kError, "package build failed: %s\n", e.what());
     }
     return -1;
 }

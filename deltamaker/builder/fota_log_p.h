@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace Internal {
+namespace deltamaker::detail {
 // Formats the message in full and hands it to the sink set by fota_set_log_sink.
 void fota_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
@@ -21,4 +21,4 @@ void set_package_check(PackageCheck check);
 // Hands the stage and its share done (0..100, -1 unknown) to the sink set by
 // fota_set_progress_sink.
 void fota_progress(const char *stage, int percent);
-} // namespace Internal
+} // namespace deltamaker::detail

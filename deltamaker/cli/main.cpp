@@ -1,10 +1,11 @@
 // deltamaker: builds, inspects and verifies FotaPKG upgrade packages from the command line.
 // Exit codes: 0 success, 1 failure, 2 usage error.
 
+#include "common/log_levels.h"
 #include "deltamaker/builder/firmware_input.h"
 #include "deltamaker/builder/firmware_input_p.h"
 #include "deltamaker/builder/fota.h"
-#include "deltamaker/builder/package_format.h"
+#include "deltamaker/format/package_layout.h"
 #include "deltamaker/samples/board_samples.h"
 #include "deltamaker/verify/package_verify.h"
 #include "deltamaker/verify/package_verify_p.h"
@@ -23,6 +24,8 @@
 #endif
 #include <string>
 #include <vector>
+
+namespace detail = deltamaker::detail;
 
 namespace {
 
@@ -176,8 +179,8 @@ bool parseInt(const std::string &text, long long lo, long long hi, long long &ou
 
 const char *levelName(int level)
 {
-    static const char *const names[] = {"DEBUG", "ERROR", "WARN", "INFO"};
-    return level >= 0 && level <= 3 ? names[level] : "INFO";
+    const char *name = logLevelName(level);
+    return name ? name : "INFO";
 }
 
 // One updating line on standard error with the build's stage and percent. Log lines go to
@@ -340,6 +343,125 @@ std::vector<const char *> wordNames(PackageLayout l)
     }
 }
 
+// A package as `info` shows it: the structural read and what the presenters derive from it.
+struct PackageReading {
+    std::string file;
+    std::vector<uint8_t> bytes;
+    PackageInfo info;
+    std::vector<std::string> findings;
+    bool readable = false;
+    bool crcOk = false;
+    bool aCrcOk = false; // AB packages: the images against their header words
+    bool bCrcOk = false;
+    std::vector<const char *> words; // names of the header words of the layout
+};
+
+// Reads `path` as a package. False (with the reason) only when the file cannot be read; a
+// package that cannot be read as any layout is a reading with findings.
+bool readPackage(const std::string &path, long long method, PackageReading &p, std::string &error)
+{
+    p.file = path;
+    if (!detail::read_file_bytes(path, p.bytes, error, detail::kMaxPackageFile))
+        return false;
+    p.readable = package_read(p.bytes.data(), p.bytes.size(), p.info, p.findings,
+                              static_cast<int>(method));
+    p.crcOk = p.readable && p.info.crc == p.info.crcComputed;
+    if (p.info.layout == PackageLayout::AB && p.info.aOffset) {
+        p.aCrcOk = p.info.words[3] == fota_crc32(0, p.bytes.data() + p.info.aOffset, p.info.aSize);
+        p.bCrcOk = p.info.words[4] == fota_crc32(0, p.bytes.data() + p.info.bOffset, p.info.bSize);
+    }
+    p.words = wordNames(p.info.layout);
+    return true;
+}
+
+// A stream of an in-place or whole-image package has no CRC of its own: the header CRC covers it.
+void printInfoJson(const PackageReading &p)
+{
+    std::printf("{\n  \"file\": %s,\n  \"size\": %zu,\n  \"layout\": \"%s\",\n",
+                jsonString(p.file).c_str(), p.bytes.size(),
+                package_layout_name(p.info.layout));
+    std::printf("  \"method_byte\": %u,\n  \"header_size\": %zu,\n  \"total\": %u,\n",
+                p.info.method, p.info.headerSize, p.info.total);
+    std::printf("  \"crc32\": \"0x%08x\",\n  \"crc32_computed\": \"0x%08x\",\n"
+                "  \"crc32_valid\": %s,\n",
+                p.info.crc, p.info.crcComputed, p.crcOk ? "true" : "false");
+    std::printf("  \"source_version\": %s,\n  \"target_version\": %s,\n  \"header\": {",
+                jsonString(p.info.srcVersion).c_str(), jsonString(p.info.tgtVersion).c_str());
+    for (size_t i = 0; i < p.words.size(); ++i)
+        std::printf(std::strstr(p.words[i], "crc") ? "%s\"%s\": \"0x%08x\"" : "%s\"%s\": %u",
+                    i ? ", " : "", p.words[i], p.info.words[i]);
+    std::printf("},\n  \"records\": [");
+    for (size_t i = 0; i < p.info.records.size(); ++i) {
+        const PackageRecord &r = p.info.records[i];
+        std::printf("%s\n    {\"name\": %s, \"addr\": %u, \"old_len\": %u, \"new_len\": %u, "
+                    "\"offset\": %u, \"data_len\": %u, \"type\": %u, \"props\": \"%s\", "
+                    "\"old_sha256\": \"%s\", \"new_sha256\": \"%s\"}",
+                    i ? "," : "", jsonString(r.name).c_str(), r.addr, r.oldLen, r.newLen,
+                    r.offset, r.dataLen, r.type, hexBytes(r.props, 5).c_str(),
+                    hexBytes(r.oldHash, 32).c_str(), hexBytes(r.newHash, 32).c_str());
+    }
+    std::printf("%s],\n", p.info.records.empty() ? "" : "\n  ");
+    std::printf("  \"boot\": {\"offset\": %zu, \"size\": %zu},\n", p.info.bootOffset,
+                p.info.bootSize);
+    std::printf("  \"stream\": {\"offset\": %zu, \"size\": %zu},\n", p.info.streamOffset,
+                p.info.streamSize);
+    std::printf("  \"a_image\": {\"offset\": %zu, \"size\": %zu},\n", p.info.aOffset, p.info.aSize);
+    std::printf("  \"b_image\": {\"offset\": %zu, \"size\": %zu},\n", p.info.bOffset, p.info.bSize);
+    std::printf("  \"p.findings\": [");
+    for (size_t i = 0; i < p.findings.size(); ++i)
+        std::printf("%s%s", i ? ", " : "", jsonString(p.findings[i]).c_str());
+    std::printf("]\n}\n");
+}
+
+void printInfoText(const PackageReading &p)
+{
+    std::printf("file:            %s (%zu bytes)\n", p.file.c_str(), p.bytes.size());
+    std::printf("layout:          %s\n", package_layout_name(p.info.layout));
+    if (p.info.headerSize) {
+        std::printf("method byte:     0x%02x\n", p.info.method);
+        std::printf("total length:    %u%s\n", p.info.total,
+                    p.info.total == p.bytes.size() ? "" : " (does not match the file size)");
+        if (p.crcOk)
+            std::printf("CRC-32:          0x%08x valid\n", p.info.crc);
+        else
+            std::printf("CRC-32:          0x%08x INVALID, computed 0x%08x\n", p.info.crc,
+                        p.info.crcComputed);
+        for (size_t i = 0; i < p.words.size(); ++i) {
+            const bool isCrc = std::strstr(p.words[i], "crc") != nullptr;
+            std::printf(isCrc ? "%-16s 0x%08x\n" : "%-16s %u\n",
+                        (std::string(p.words[i]) + ":").c_str(), p.info.words[i]);
+        }
+        std::printf("source version:  \"%s\"\n", p.info.srcVersion.c_str());
+        std::printf("target version:  \"%s\"\n", p.info.tgtVersion.c_str());
+    }
+    if (p.info.layout == PackageLayout::AB && p.info.aOffset) {
+        std::printf("boot image:      %zu bytes at %zu\n", p.info.bootSize, p.info.bootOffset);
+        std::printf("A image:         %zu bytes at %zu, CRC-32 %s\n", p.info.aSize, p.info.aOffset,
+                    p.aCrcOk ? "valid" : "INVALID");
+        std::printf("B image:         %zu bytes at %zu, CRC-32 %s\n", p.info.bSize, p.info.bOffset,
+                    p.bCrcOk ? "valid" : "INVALID");
+    }
+    if (p.info.layout == PackageLayout::KInplace || p.info.layout == PackageLayout::KWhole)
+        std::printf("boot image:      %zu bytes at %zu\n", p.info.bootSize, p.info.bootOffset);
+    if (p.info.streamSize)
+        std::printf("%s %zu bytes at %zu\n",
+                    p.info.layout == PackageLayout::KWhole ? "image stream:   "
+                                                         : "in-place patch: ",
+                    p.info.streamSize, p.info.streamOffset);
+    if (!p.info.records.empty()) {
+        std::printf("records:         %zu\n", p.info.records.size());
+        std::printf("  #   name             address    old    new    offset     data   type\n");
+        for (size_t i = 0; i < p.info.records.size(); ++i) {
+            const PackageRecord &r = p.info.records[i];
+            std::printf("  %-3zu %-16s 0x%08x %-6u %-6u 0x%08x %-6u %s\n", i, r.name.c_str(),
+                        r.addr, r.oldLen, r.newLen, r.offset, r.dataLen,
+                        r.type == 1 ? "patch" : "packed");
+        }
+    }
+    for (const std::string &f : p.findings)
+        std::printf("finding: %s\n", f.c_str());
+}
+
 int cmdInfo(int argc, char **argv)
 {
     Args a;
@@ -356,107 +478,16 @@ int cmdInfo(int argc, char **argv)
     long long method = -1;
     if (!value(a, "method").empty() && !parseInt(value(a, "method"), 0, 4, method))
         return usage(kInfoHelp, "--method needs a number from 0 to 4");
-    std::vector<uint8_t> pkg;
-    if (!Internal::read_file_bytes(a.positional[0], pkg, error, Internal::kMaxPackageFile)) {
+    PackageReading reading;
+    if (!readPackage(a.positional[0], method, reading, error)) {
         std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
         return kExitFail;
     }
-    PackageInfo info;
-    std::vector<std::string> findings;
-    const bool readable =
-        package_read(pkg.data(), pkg.size(), info, findings, static_cast<int>(method));
-    const bool crcOk = readable && info.crc == info.crcComputed;
-    const std::vector<const char *> names = wordNames(info.layout);
-    const bool json = hasFlag(a, "json");
-    // A stream of an in-place or whole-image package has no CRC of its own: the header CRC
-    // covers it.
-    if (json) {
-        std::printf("{\n  \"file\": %s,\n  \"size\": %zu,\n  \"layout\": \"%s\",\n",
-                    jsonString(a.positional[0]).c_str(), pkg.size(),
-                    package_layout_name(info.layout));
-        std::printf("  \"method_byte\": %u,\n  \"header_size\": %zu,\n  \"total\": %u,\n",
-                    info.method, info.headerSize, info.total);
-        std::printf("  \"crc32\": \"0x%08x\",\n  \"crc32_computed\": \"0x%08x\",\n"
-                    "  \"crc32_valid\": %s,\n",
-                    info.crc, info.crcComputed, crcOk ? "true" : "false");
-        std::printf("  \"source_version\": %s,\n  \"target_version\": %s,\n  \"header\": {",
-                    jsonString(info.srcVersion).c_str(), jsonString(info.tgtVersion).c_str());
-        for (size_t i = 0; i < names.size(); ++i)
-            std::printf(std::strstr(names[i], "crc") ? "%s\"%s\": \"0x%08x\"" : "%s\"%s\": %u",
-                        i ? ", " : "", names[i], info.words[i]);
-        std::printf("},\n  \"records\": [");
-        for (size_t i = 0; i < info.records.size(); ++i) {
-            const PackageRecord &r = info.records[i];
-            std::printf("%s\n    {\"name\": %s, \"addr\": %u, \"old_len\": %u, \"new_len\": %u, "
-                        "\"offset\": %u, \"data_len\": %u, \"type\": %u, \"props\": \"%s\", "
-                        "\"old_sha256\": \"%s\", \"new_sha256\": \"%s\"}",
-                        i ? "," : "", jsonString(r.name).c_str(), r.addr, r.oldLen, r.newLen,
-                        r.offset, r.dataLen, r.type, hexBytes(r.props, 5).c_str(),
-                        hexBytes(r.oldHash, 32).c_str(), hexBytes(r.newHash, 32).c_str());
-        }
-        std::printf("%s],\n", info.records.empty() ? "" : "\n  ");
-        std::printf("  \"boot\": {\"offset\": %zu, \"size\": %zu},\n", info.bootOffset,
-                    info.bootSize);
-        std::printf("  \"stream\": {\"offset\": %zu, \"size\": %zu},\n", info.streamOffset,
-                    info.streamSize);
-        std::printf("  \"a_image\": {\"offset\": %zu, \"size\": %zu},\n", info.aOffset, info.aSize);
-        std::printf("  \"b_image\": {\"offset\": %zu, \"size\": %zu},\n", info.bOffset, info.bSize);
-        std::printf("  \"findings\": [");
-        for (size_t i = 0; i < findings.size(); ++i)
-            std::printf("%s%s", i ? ", " : "", jsonString(findings[i]).c_str());
-        std::printf("]\n}\n");
-        return readable && findings.empty() ? kExitOk : kExitFail;
-    }
-    std::printf("file:            %s (%zu bytes)\n", a.positional[0].c_str(), pkg.size());
-    std::printf("layout:          %s\n", package_layout_name(info.layout));
-    if (info.headerSize) {
-        std::printf("method byte:     0x%02x\n", info.method);
-        std::printf("total length:    %u%s\n", info.total,
-                    info.total == pkg.size() ? "" : " (does not match the file size)");
-        if (crcOk)
-            std::printf("CRC-32:          0x%08x valid\n", info.crc);
-        else
-            std::printf("CRC-32:          0x%08x INVALID, computed 0x%08x\n", info.crc,
-                        info.crcComputed);
-        for (size_t i = 0; i < names.size(); ++i) {
-            const bool isCrc = std::strstr(names[i], "crc") != nullptr;
-            std::printf(isCrc ? "%-16s 0x%08x\n" : "%-16s %u\n",
-                        (std::string(names[i]) + ":").c_str(), info.words[i]);
-        }
-        std::printf("source version:  \"%s\"\n", info.srcVersion.c_str());
-        std::printf("target version:  \"%s\"\n", info.tgtVersion.c_str());
-    }
-    if (info.layout == PackageLayout::AB && info.aOffset) {
-        std::printf("boot image:      %zu bytes at %zu\n", info.bootSize, info.bootOffset);
-        std::printf("A image:         %zu bytes at %zu, CRC-32 %s\n", info.aSize, info.aOffset,
-                    info.words[3] == fota_crc32(0, pkg.data() + info.aOffset, info.aSize)
-                        ? "valid"
-                        : "INVALID");
-        std::printf("B image:         %zu bytes at %zu, CRC-32 %s\n", info.bSize, info.bOffset,
-                    info.words[4] == fota_crc32(0, pkg.data() + info.bOffset, info.bSize)
-                        ? "valid"
-                        : "INVALID");
-    }
-    if (info.layout == PackageLayout::KInplace || info.layout == PackageLayout::KWhole)
-        std::printf("boot image:      %zu bytes at %zu\n", info.bootSize, info.bootOffset);
-    if (info.streamSize)
-        std::printf("%s %zu bytes at %zu\n",
-                    info.layout == PackageLayout::KWhole ? "image stream:   "
-                                                         : "in-place patch: ",
-                    info.streamSize, info.streamOffset);
-    if (!info.records.empty()) {
-        std::printf("records:         %zu\n", info.records.size());
-        std::printf("  #   name             address    old    new    offset     data   type\n");
-        for (size_t i = 0; i < info.records.size(); ++i) {
-            const PackageRecord &r = info.records[i];
-            std::printf("  %-3zu %-16s 0x%08x %-6u %-6u 0x%08x %-6u %s\n", i, r.name.c_str(),
-                        r.addr, r.oldLen, r.newLen, r.offset, r.dataLen,
-                        r.type == 1 ? "patch" : "packed");
-        }
-    }
-    for (const std::string &f : findings)
-        std::printf("finding: %s\n", f.c_str());
-    return readable && findings.empty() ? kExitOk : kExitFail;
+    if (hasFlag(a, "json"))
+        printInfoJson(reading);
+    else
+        printInfoText(reading);
+    return reading.readable && reading.findings.empty() ? kExitOk : kExitFail;
 }
 
 int cmdVerify(int argc, char **argv)
@@ -505,7 +536,7 @@ int boardOfTable(const std::vector<uint8_t> &table)
 {
     std::vector<PartEntry> parts;
     std::string error;
-    Internal::parse_part_table(table.data(), table.size(), kBoardKLM4410, parts, error);
+    detail::parse_part_table(table.data(), table.size(), kBoardKLM4410, parts, error);
     for (const PartEntry &e : parts)
         if (std::strncmp(e.name, "cpu1", kPartNameSize) == 0)
             return kBoardZN3150;
@@ -603,7 +634,7 @@ int cmdPartitions(int argc, char **argv)
         return usage(kPartitionsHelp, "unknown board " + board);
     std::vector<uint8_t> table;
     // Larger than a table, so that a wrong size is reported by the table's own check.
-    if (!Internal::read_file_bytes(a.positional[0], table, error, 1 << 20)) {
+    if (!detail::read_file_bytes(a.positional[0], table, error, 1 << 20)) {
         std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
         return kExitFail;
     }
@@ -613,7 +644,7 @@ int cmdPartitions(int argc, char **argv)
         std::printf("board: %s (worked out from the table; --board sets it)\n",
                     type == kBoardZN3150 ? "ZN3150" : "KLM4410");
     }
-    const bool ok = Internal::parse_part_table(table.data(), table.size(), type, parts, error);
+    const bool ok = detail::parse_part_table(table.data(), table.size(), type, parts, error);
     std::printf("%-16s %-10s %-10s\n", "name", "address", "size");
     for (const PartEntry &e : parts)
         std::printf("%-16.16s 0x%08x 0x%08x\n", e.name, e.addr, e.size);

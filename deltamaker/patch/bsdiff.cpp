@@ -2,7 +2,7 @@
 
 #include "deltamaker/patch/lzma_pack.h"
 #include "deltamaker/patch/match_scan.h"
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/sign_magnitude.h"
 #include "deltamaker/patch/suffix_sort.h"
 
 #include <cstdio>
@@ -15,8 +15,7 @@ namespace {
 // Largest block accepted: every length of the patch is a signed 32-bit value, and the suffix
 // arrays take 4 bytes per old byte.
 constexpr int64_t kMaxBlockSize = int64_t(1) << 30;
-constexpr int kTripleSize = 3 * kSm8Size;
-constexpr char kMagic[8] = {'B', 'S', 'D', 'I', 'F', 'F', '4', '0'};
+constexpr int kTripleSize = kBlockPatchTripleSize;
 
 struct FreeDeleter {
     void operator()(void *p) const { std::free(p); }
@@ -92,7 +91,7 @@ int sw_bsdiff(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData, i
     I.reset();
 
     uint8_t header[kBlockPatchHeaderSize];
-    std::memcpy(header, kMagic, sizeof(kMagic));
+    std::memcpy(header, kPatchMagic, kPatchMagicSize);
     put_sm8(header + 8, ctrlLen);
     put_sm8(header + 16, diffLen);
     put_sm8(header + 24, newSize);

@@ -1,9 +1,9 @@
 // Block patch "BSDIFF40": a bsdiff-style patch of one block, held in memory.
 #pragma once
 
-#include <cstdint>
+#include "deltamaker/format/patch_layout.h"
 
-constexpr int kBlockPatchHeaderSize = 32;
+#include <cstdint>
 
 // Makes the patch that turns old into new. `out` must hold 32 + 2 * newSize bytes.
 // Returns 0 and the patch length in *outLen, or -1 after printing the reason on stdout.

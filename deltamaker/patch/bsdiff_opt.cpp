@@ -4,13 +4,16 @@
 #include "deltamaker/patch/cost_scan.h"
 #include "deltamaker/patch/lzma_pack.h"
 #include "deltamaker/patch/match_scan.h"
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/patch_layout.h"
+#include "deltamaker/format/sign_magnitude.h"
 #include "deltamaker/patch/suffix_sort.h"
 
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <vector>
+
+namespace detail = deltamaker::detail;
 
 namespace {
 
@@ -59,7 +62,7 @@ void offer(const uint8_t *oldData, const uint8_t *newData, int64_t newSize,
     size_t packed = static_cast<size_t>(2 * newSize);
     if (pack(joined.data(), joined.size(), patch.data() + kBlockPatchHeaderSize, &packed) != 0)
         return;
-    std::memcpy(patch.data(), "BSDIFF40", 8);
+    std::memcpy(patch.data(), kPatchMagic, kPatchMagicSize);
     put_sm8(patch.data() + 8, ctrlLen);
     put_sm8(patch.data() + 16, diffLen);
     put_sm8(patch.data() + 24, newSize);
@@ -99,8 +102,8 @@ int sw_bsdiff_opt(const uint8_t *oldData, int64_t oldSize, const uint8_t *newDat
             return true;
         });
         std::vector<ScanStretch> costed;
-        if (!Internal::cost_scan(I.data(), oldBytes, oldN, newData, newN,
-                                 Internal::CostModel(), costed))
+        if (!detail::cost_scan(I.data(), oldBytes, oldN, newData, newN,
+                               detail::CostModel(), costed))
             costed.clear();
         I = std::vector<int32_t>();
         offer(oldBytes, newData, newSize, greedy, lzma_pack, best);

@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <new>
 
-namespace Internal {
+namespace deltamaker::detail {
 
 namespace {
 
@@ -205,4 +205,4 @@ bool cost_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const 
     }
 }
 
-} // namespace Internal
+} // namespace deltamaker::detail

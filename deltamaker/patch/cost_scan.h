@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace Internal {
+namespace deltamaker::detail {
 
 // Estimated compressed cost of each choice, in sixteenths of a bit. The defaults are tuned on
 // block patches of generated firmware pairs and shared-library updates. The minimum is 1 for
@@ -29,4 +29,4 @@ struct CostModel {
 bool cost_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                int32_t newSize, const CostModel &model, std::vector<ScanStretch> &out);
 
-} // namespace Internal
+} // namespace deltamaker::detail

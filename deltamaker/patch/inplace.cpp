@@ -3,6 +3,7 @@
 #include "deltamaker/patch/inplace.h"
 
 #include "deltamaker/patch/inplace_p.h"
+#include "deltamaker/io/whole_file.h"
 #include "deltamaker/verify/inplace_apply.h"
 
 #include <cerrno>
@@ -18,32 +19,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace detail = deltamaker::detail;
+
 namespace {
 
 // Move destinations carry their flag in bits 29 and 30, so images stay below 512 MiB.
 constexpr int64_t kMaxImageSize = (int64_t(1) << 29) - 1;
 
+// A regular file within the image limit, read whole; silent (callers print their own message).
 bool readWholeFile(const char *path, std::vector<uint8_t> &out)
 {
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK); // a FIFO must not block
-    if (fd < 0)
-        return false;
-    struct stat st;
-    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxImageSize;
-    if (ok) {
-        out.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (ok && done < out.size()) {
-            const ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            ok = n > 0;
-            if (ok)
-                done += static_cast<size_t>(n);
-        }
-    }
-    ::close(fd);
-    return ok;
+    std::string error;
+    return detail::read_file_bytes(path, out, error, static_cast<uint64_t>(kMaxImageSize));
 }
 
 bool writeWholeFile(const char *path, const std::vector<uint8_t> &data)
@@ -70,7 +57,7 @@ bool writeWholeFile(const char *path, const std::vector<uint8_t> &data)
 
 } // namespace
 
-namespace Internal {
+namespace deltamaker::detail {
 
 int verifyInplacePatch(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData,
                        int64_t newSize, const std::vector<uint8_t> &patch)
@@ -111,7 +98,7 @@ void releaseFreeMemory()
 #endif
 }
 
-} // namespace Internal
+} // namespace deltamaker::detail
 
 namespace {
 
@@ -134,22 +121,22 @@ int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
              const InplaceOptions &options)
 {
     try {
-        std::vector<Internal::InplaceStretch> stretches;
+        std::vector<detail::InplaceStretch> stretches;
         const uint8_t *newData = nullptr;
-        if (!Internal::inplaceScanLoading(
+        if (!detail::inplaceScanLoading(
                 oldData, static_cast<int32_t>(oldSize), static_cast<int32_t>(newSize),
                 [&] { return newData = loadNew(); }, stretches))
             return -1;
         // The suffix array is gone: hand its pages back before the resolver allocates.
-        Internal::releaseFreeMemory();
+        detail::releaseFreeMemory();
         std::vector<uint8_t> out;
-        if (Internal::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
-                                        static_cast<int32_t>(newSize), stretches, out, nullptr,
-                                        options.optimize) != 0)
+        if (detail::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
+                                      static_cast<int32_t>(newSize), stretches, out, nullptr,
+                                      options.optimize) != 0)
             return -1;
 
-        Internal::inplace_progress("in-place patch: self-check", -1);
-        if (Internal::verifyInplacePatch(oldData, oldSize, newData, newSize, out) != 0)
+        detail::inplace_progress("in-place patch: self-check", -1);
+        if (detail::verifyInplacePatch(oldData, oldSize, newData, newSize, out) != 0)
             return -1;
         patch.swap(out);
         return 0;

@@ -1,14 +1,10 @@
 // In-place patch: rebuilt by the device window by window over its only copy of the image.
 #pragma once
 
+#include "deltamaker/format/patch_layout.h"
+
 #include <cstdint>
 #include <vector>
-
-constexpr int32_t kInplaceWindowSize = 28672; // 0x7000
-// The device's entry table per window: diff and move entries together.
-constexpr int32_t kInplaceMaxEntries = 6666;
-// Size of the patch header: magic and the three stream lengths.
-constexpr int kInplaceHeaderSize = 20;
 
 // Choices of the in-place generator that leave the patch format alone.
 struct InplaceOptions {

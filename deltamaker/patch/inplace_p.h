@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-namespace Internal {
+namespace deltamaker::detail {
 
 // One stretch of the match scan: new bytes [newPos, newPos + diffLen) are old bytes from oldPos
 // plus difference bytes, then extraLen literal bytes follow.
@@ -88,4 +88,4 @@ void releaseFreeMemory();
 // The 4-byte sign-magnitude form.
 void putSm4(std::vector<uint8_t> &out, int64_t v);
 
-} // namespace Internal
+} // namespace deltamaker::detail

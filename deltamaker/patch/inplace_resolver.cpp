@@ -7,7 +7,7 @@
 #include "deltamaker/patch/inplace.h"
 #include "deltamaker/patch/inplace_p.h"
 #include "deltamaker/patch/lzma_pack.h"
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/sign_magnitude.h"
 
 #include <algorithm>
 #include <climits>
@@ -17,7 +17,7 @@
 #include <map>
 #include <memory>
 
-namespace Internal {
+namespace deltamaker::detail {
 
 void putSm4(std::vector<uint8_t> &out, int64_t v)
 {
@@ -714,7 +714,7 @@ int Resolver::run(const std::vector<InplaceStretch> &stretches, InplaceStreams &
             putSm4(control, v);
         for (const Move &m : moves_) {
             putSm4(control, m.src);
-            putSm4(control, m.dst | (m.flag << 29));
+            putSm4(control, inplace_move_word(m.dst, m.flag));
             putSm4(control, m.len);
         }
         stats.diffEntries += static_cast<int32_t>(n);
@@ -759,8 +759,7 @@ int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<
         return -1;
     patch.clear();
     patch.reserve(kInplaceHeaderSize + c.size() + d.size() + x.size());
-    const char magic[] = "BSDIFF40";
-    patch.insert(patch.end(), magic, magic + 8);
+    patch.insert(patch.end(), kPatchMagic, kPatchMagic + kPatchMagicSize);
     putSm4(patch, static_cast<int64_t>(c.size()));
     putSm4(patch, static_cast<int64_t>(d.size()));
     putSm4(patch, static_cast<int64_t>(x.size()));
@@ -792,4 +791,4 @@ int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newDa
     return rc;
 }
 
-} // namespace Internal
+} // namespace deltamaker::detail

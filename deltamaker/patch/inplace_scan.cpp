@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-namespace Internal {
+namespace deltamaker::detail {
 
 namespace {
 
@@ -74,4 +74,4 @@ bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize
     return true;
 }
 
-} // namespace Internal
+} // namespace deltamaker::detail

@@ -1,6 +1,7 @@
 #include "deltamaker/verify/block_patch.h"
 
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/patch_layout.h"
+#include "deltamaker/format/sign_magnitude.h"
 #include "deltamaker/verify/lzma_unpack.h"
 
 #include <cstdint>
@@ -8,8 +9,8 @@
 
 namespace {
 
-constexpr size_t kHeaderSize = 32;
-constexpr size_t kTripleSize = 24;
+constexpr size_t kHeaderSize = kBlockPatchHeaderSize;
+constexpr size_t kTripleSize = kBlockPatchTripleSize;
 
 struct Triple {
     int64_t x; // diff length
@@ -43,7 +44,7 @@ bool apply_block_patch(const uint8_t *oldData, size_t oldSize, const uint8_t *pa
                                " new bytes, more than a block holds");
     if (!patch || patchSize < kHeaderSize)
         return fail(error, "shorter than its 32-byte header");
-    if (std::memcmp(patch, "BSDIFF40", 8) != 0)
+    if (std::memcmp(patch, kPatchMagic, kPatchMagicSize) != 0)
         return fail(error, "wrong magic");
     if (oldSize > 0 && !oldData)
         return fail(error, "no old block");

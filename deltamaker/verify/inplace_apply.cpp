@@ -1,7 +1,7 @@
 #include "deltamaker/verify/inplace_apply.h"
 
-#include "deltamaker/patch/inplace.h"
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/patch_layout.h"
+#include "deltamaker/format/sign_magnitude.h"
 #include "deltamaker/verify/lzma_unpack.h"
 
 #include <algorithm>
@@ -55,8 +55,7 @@ bool readControl(LzmaReader &reader, size_t windows, std::vector<InplaceWindow> 
                 error = where + "negative move destination";
                 return false;
             }
-            mv.flag = static_cast<int32_t>(dst >> 29);
-            mv.dst = static_cast<int32_t>(dst & ((int64_t(1) << 29) - 1));
+            inplace_move_split(dst, mv.dst, mv.flag);
             mv.len = static_cast<int32_t>(readSm4(cur + 8));
             cur += 12;
         }
@@ -98,7 +97,7 @@ bool decode_inplace_patch(const uint8_t *patch, size_t patchSize, size_t newSize
         return false;
     }
     if (patchSize < static_cast<size_t>(kInplaceHeaderSize) ||
-        std::memcmp(patch, "BSDIFF40", 8) != 0) {
+        std::memcmp(patch, kPatchMagic, kPatchMagicSize) != 0) {
         error = "not an in-place patch (magic)";
         return false;
     }

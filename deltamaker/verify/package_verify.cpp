@@ -1,7 +1,9 @@
 #include "deltamaker/verify/package_verify.h"
 
-#include "deltamaker/builder/firmware_input_p.h"
-#include "deltamaker/builder/package_format.h"
+#include "deltamaker/format/firmware_layout.h"
+#include "deltamaker/format/package_layout.h"
+#include "deltamaker/format/patch_layout.h"
+#include "deltamaker/io/whole_file.h"
 #include "deltamaker/lzma/lzma_lib.h"
 #include "deltamaker/verify/block_patch.h"
 #include "deltamaker/verify/inplace_apply.h"
@@ -17,10 +19,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace detail = deltamaker::detail;
+
 namespace {
 
 constexpr uint8_t kProps[5] = {0x00, 0x00, 0x20, 0x00, 0x00};
-using Internal::format_text;
+using detail::format_text;
 
 bool isZ(PackageLayout l) { return l == PackageLayout::Z1 || l == PackageLayout::Z3; }
 
@@ -65,7 +69,7 @@ PackageLayout inferK(const uint8_t *pkg, size_t size, uint8_t code, int hint)
     const uint32_t w4 = fota_get32(pkg + 32);
     if (code == kMethodCodeDiff) {
         const size_t at = kKHeaderSize + w0;
-        if (w4 == 0 && w0 <= size && at <= size - 8 && std::memcmp(pkg + at, "BSDIFF40", 8) == 0)
+        if (w4 == 0 && w0 <= size && at <= size - 8 && std::memcmp(pkg + at, kPatchMagic, kPatchMagicSize) == 0)
             return PackageLayout::KInplace;
         return PackageLayout::KBlocks;
     }
@@ -155,7 +159,7 @@ void readRecords(const uint8_t *pkg, size_t size, PackageInfo &info,
 
 } // namespace
 
-namespace Internal {
+namespace deltamaker::detail {
 
 bool lzma_decode_exact(const uint8_t *src, size_t srcLen, size_t size, std::vector<uint8_t> &out,
                        std::string &error)
@@ -177,62 +181,8 @@ bool lzma_decode_exact(const uint8_t *src, size_t srcLen, size_t size, std::vect
     return true;
 }
 
-bool read_file_bytes(const std::string &path, std::vector<uint8_t> &out, std::string &error,
-                     uint64_t maxSize)
-{
-    out.clear();
-    std::string why;
-    switch (input_file_problem(path.c_str(), why)) {
-    case InputProblem::None:
-        break;
-    case InputProblem::Unreadable:
-        error = "cannot open " + path + ": " + why;
-        return false;
-    case InputProblem::NotAFile:
-        error = path + " is " + why + ", not a regular file";
-        return false;
-    }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "cannot open " + path + ": " + std::strerror(fd < 0 ? errno : EINVAL);
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
-    const uint64_t size = static_cast<uint64_t>(st.st_size);
-    if (size > maxSize) {
-        ::close(fd);
-        error = format_text("%s is %llu bytes, more than the %llu it can have", path.c_str(),
-                            static_cast<unsigned long long>(size),
-                            static_cast<unsigned long long>(maxSize));
-        return false;
-    }
-    // One read of the size found; a file that changed meanwhile reads short or long and fails.
-    out.resize(static_cast<size_t>(size));
-    size_t got = 0;
-    bool ok = true;
-    while (ok && got < out.size()) {
-        const ssize_t n = ::read(fd, out.data() + got, out.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        if (ok)
-            got += static_cast<size_t>(n);
-    }
-    uint8_t extra = 0;
-    if (ok && ::read(fd, &extra, 1) != 0)
-        ok = false;
-    ::close(fd);
-    if (!ok) {
-        out.clear();
-        error = "cannot read " + path + ": it changed while it was read";
-        return false;
-    }
-    return true;
-}
 
-} // namespace Internal
+} // namespace deltamaker::detail
 
 const char *package_layout_name(PackageLayout layout)
 {
@@ -370,7 +320,7 @@ bool loadInput(const std::string &path, const char *what, std::vector<uint8_t> &
     if (!has)
         return true;
     std::string error;
-    if (!Internal::read_file_bytes(path, out, error, Internal::kMaxInputFile)) {
+    if (!detail::read_file_bytes(path, out, error, detail::kMaxInputFile)) {
         findings.push_back(format_text("cannot read the %s: %s", what, error.c_str()));
         return false;
     }
@@ -468,7 +418,7 @@ bool checkBlocks(const uint8_t *pkg, const PackageInfo &info, size_t &next, cons
             ok = apply_block_patch(old->data() + off, oldLen, pkg + r.offset, r.dataLen, newLen,
                                    rebuilt, error);
         else
-            ok = Internal::lzma_decode_exact(pkg + r.offset, r.dataLen, newLen, rebuilt, error);
+            ok = detail::lzma_decode_exact(pkg + r.offset, r.dataLen, newLen, rebuilt, error);
         if (!ok)
             findings.push_back(at + ": " + error);
         else if (rebuilt.size() != newLen || std::memcmp(rebuilt.data(), newBlock, newLen) != 0)
@@ -483,8 +433,8 @@ void checkVersions(const PackageInfo &info, const Inputs &in, int board,
     const size_t width = isZ(info.layout) ? kZVersionSize : kKVersionSize;
     char text[kKVersionSize + 1];
     std::string error;
-    if (Internal::version_of_image(board, in.newImage.data(), in.newImage.size(), text,
-                                   width + 1, error)) {
+    if (detail::version_of_image(board, in.newImage.data(), in.newImage.size(), text,
+                                 width + 1, error)) {
         if (info.tgtVersion != text)
             findings.push_back("target version \"" + info.tgtVersion + "\", image says \"" +
                                text + "\"");
@@ -496,8 +446,8 @@ void checkVersions(const PackageInfo &info, const Inputs &in, int board,
             findings.push_back("source version set without an old image");
         return;
     }
-    if (Internal::version_of_image(board, in.oldImage.data(), in.oldImage.size(), text,
-                                   width + 1, error)) {
+    if (detail::version_of_image(board, in.oldImage.data(), in.oldImage.size(), text,
+                                 width + 1, error)) {
         if (info.srcVersion != text)
             findings.push_back("source version \"" + info.srcVersion + "\", image says \"" +
                                text + "\"");
@@ -575,11 +525,11 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
         findings.push_back("no partition table given");
         return findings;
     }
-    if (!Internal::read_file_bytes(inputs.partition, table, error, kPartTableFileSize)) {
+    if (!detail::read_file_bytes(inputs.partition, table, error, kPartTableFileSize)) {
         findings.push_back("cannot read the partition table: " + error);
         return findings;
     }
-    if (!Internal::parse_part_table(table.data(), table.size(), board, in.parts, error)) {
+    if (!detail::parse_part_table(table.data(), table.size(), board, in.parts, error)) {
         findings.push_back("partition table: " + error.substr(0, error.find('\n')));
         return findings;
     }
@@ -648,8 +598,8 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
             break;
         expectBytes(pkg, info.bootOffset, info.bootSize, in.boot, "boot image", findings);
         std::vector<uint8_t> rebuilt;
-        if (!Internal::lzma_decode_exact(pkg + info.streamOffset, info.streamSize,
-                                         in.newImage.size(), rebuilt, error))
+        if (!detail::lzma_decode_exact(pkg + info.streamOffset, info.streamSize,
+                                       in.newImage.size(), rebuilt, error))
             findings.push_back("whole-image stream: " + error);
         else if (rebuilt != in.newImage)
             findings.push_back("whole-image stream differs from the new image");
@@ -679,7 +629,7 @@ std::vector<std::string> package_verify_file(const std::string &path, const Pack
 {
     std::vector<uint8_t> bytes;
     std::string error;
-    if (!Internal::read_file_bytes(path, bytes, error, Internal::kMaxPackageFile))
+    if (!detail::read_file_bytes(path, bytes, error, detail::kMaxPackageFile))
         return {"cannot read the package: " + error};
     return package_verify(bytes.data(), bytes.size(), inputs);
 }

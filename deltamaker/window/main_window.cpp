@@ -290,22 +290,17 @@ QString MainWindow::menuText(const char *key, const char *chinese) const
 
 void MainWindow::showLogMenu()
 {
-    // The kit's export menu in reverse order: clear, the selection exports, the whole-table ones.
-    // Its texts are the kit's fixed Chinese ones; the language file gives them in other languages.
-    SysMenu *menu = m_log->createExportMenu(true, m_log);
-    const QList<QAction *> actions = menu->actions();
-    for (QAction *action : actions)
-        menu->removeAction(action);
-    const char *const texts[][2] = {{"process/menu/exportHtml", "导出到HTML"},
-                                    {"process/menu/exportCsv", "导出到CSV"},
-                                    {"process/menu/exportSelectionHtml", "导出选区到HTML"},
+    // The kit's export menu, clear first. Its texts are the kit's fixed Chinese ones; the language
+    // file gives them in other languages.
+    SysMenu *menu = m_log->createExportMenu(true, m_log, SysTable::MenuOrder::ClearFirst);
+    const char *const texts[][2] = {{"process/menu/clear", "清空表格"},
                                     {"process/menu/exportSelectionCsv", "导出选区到CSV"},
-                                    {"process/menu/clear", "清空表格"}};
-    for (int i = actions.size() - 1; i >= 0; --i) {
-        if (i < 5)
-            actions[i]->setText(menuText(texts[i][0], texts[i][1]));
-        menu->addAction(actions[i]);
-    }
+                                    {"process/menu/exportSelectionHtml", "导出选区到HTML"},
+                                    {"process/menu/exportCsv", "导出到CSV"},
+                                    {"process/menu/exportHtml", "导出到HTML"}};
+    const QList<QAction *> actions = menu->actions();
+    for (int i = 0; i < actions.size() && i < 5; ++i)
+        actions[i]->setText(menuText(texts[i][0], texts[i][1]));
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(QCursor::pos());
 }

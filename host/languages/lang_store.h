@@ -2,7 +2,7 @@
 // base name) in lang/<context>/<name>.lang; lang/<context>/index.config names the current one.
 #pragma once
 
-#include "host/settings/sys_xml_document.h"
+#include "widgetkit/sys_xml_document.h"
 
 #include <QList>
 #include <QMetaType>

@@ -1,6 +1,6 @@
 #include "host/packages/package_files.h"
 
-#include "host/settings/sys_xml_document.h"
+#include "widgetkit/sys_xml_document.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "host/settings/setting_data.h"
-#include "host/settings/sys_xml_document.h"
+#include "widgetkit/sys_xml_document.h"
 
 #include <vector>
 

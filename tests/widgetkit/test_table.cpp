@@ -291,6 +291,12 @@ TEST_F(KitTable, ExportMenuEntriesAndActions)
     EXPECT_EQ(texts, QStringList({"导出到HTML", "导出到CSV", "导出选区到HTML", "导出选区到CSV", "清空表格"}));
     std::unique_ptr<SysMenu> noClear(table.createExportMenu(false, nullptr));
     EXPECT_EQ(noClear->actions().size(), 4);
+    std::unique_ptr<SysMenu> clearFirst(
+        table.createExportMenu(true, nullptr, SysTable::MenuOrder::ClearFirst));
+    QStringList reversed;
+    for (QAction *a : clearFirst->actions())
+        reversed << a->text();
+    EXPECT_EQ(reversed, QStringList({"清空表格", "导出选区到CSV", "导出选区到HTML", "导出到CSV", "导出到HTML"}));
 
     RecordingPresenter &p = testPresenter();
     p.clear();

@@ -7,7 +7,7 @@
 #include "common/text_format.h"
 #include "host/packages/package_files.h"
 #include "host/packages/package_installer.h"
-#include "host/settings/sys_xml_document.h"
+#include "widgetkit/sys_xml_document.h"
 
 #include <QCoreApplication>
 #include <QDir>

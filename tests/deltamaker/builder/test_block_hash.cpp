@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+namespace detail = deltamaker::detail;
+
 namespace {
 
 std::string hex(const uint8_t *d)
@@ -27,7 +29,7 @@ std::string hex(const uint8_t *d)
 std::string blockHash(const std::vector<uint8_t> &data)
 {
     uint8_t out[32];
-    Internal::block_sha256(data.data(), data.size(), out);
+    detail::block_sha256(data.data(), data.size(), out);
     return hex(out);
 }
 

@@ -11,6 +11,8 @@
 #include <openssl/sha.h>
 #include <zlib.h>
 
+namespace detail = deltamaker::detail;
+
 using namespace BuilderTest;
 
 namespace {
@@ -124,7 +126,7 @@ protected:
         if (oldBlock)
             ASSERT_TRUE(apply_block_patch(oldBlock, oldLen, &pkg[expectedOffset], dataLen, newLen, rebuilt, error)) << error;
         else
-            ASSERT_TRUE(Internal::lzma_decode_exact(&pkg[expectedOffset], dataLen, newLen, rebuilt, error)) << error;
+            ASSERT_TRUE(detail::lzma_decode_exact(&pkg[expectedOffset], dataLen, newLen, rebuilt, error)) << error;
         EXPECT_TRUE(rebuilt == std::vector<uint8_t>(newBlock, newBlock + newLen));
         nextOffset = expectedOffset + rounded;
     }
@@ -401,8 +403,8 @@ TEST_F(Builder, KWholeImageLayout)
     EXPECT_TRUE(std::equal(boot.begin(), boot.end(), pkg.begin() + 112));
     std::vector<uint8_t> rebuilt;
     std::string error;
-    ASSERT_TRUE(Internal::lzma_decode_exact(&pkg[112 + boot.size()], pkg.size() - 112 - boot.size(), img.size(),
-                                            rebuilt, error))
+    ASSERT_TRUE(detail::lzma_decode_exact(&pkg[112 + boot.size()], pkg.size() - 112 - boot.size(), img.size(),
+                                          rebuilt, error))
         << error;
     EXPECT_TRUE(rebuilt == img);
     EXPECT_TRUE(sink.has(3, "partsize check pass, extra 2948K\n") || sink.joined().find("partsize check pass") != std::string::npos);
@@ -654,13 +656,13 @@ TEST_F(Builder, RejectedPackageIsRemoved)
     const std::string newPath = file("new.bin", update(readBytes(oldPath), 100));
     const std::string out = path("z.pkg");
     PackageInputs seen;
-    Internal::set_package_check([&](const std::string &p, const PackageInputs &in) {
+    detail::set_package_check([&](const std::string &p, const PackageInputs &in) {
         seen = in;
         EXPECT_TRUE(exists(p));
         return std::vector<std::string>{"record 1 (cpu1 block 0): injected fault", "second"};
     });
     const int rc = fota_make_package(request(1, zTable(), newPath, oldPath, out));
-    Internal::set_package_check(nullptr);
+    detail::set_package_check(nullptr);
     EXPECT_EQ(rc, -1);
     EXPECT_TRUE(sink.has(1, "package verification failed: record 1 (cpu1 block 0): injected fault\n"))
         << sink.joined();

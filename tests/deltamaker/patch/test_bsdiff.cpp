@@ -2,7 +2,7 @@
 #include "deltamaker/patch/bsdiff.h"
 #include "deltamaker/patch/lzma_pack.h"
 #include "deltamaker/patch/match_scan.h"
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/sign_magnitude.h"
 #include "deltamaker/patch/suffix_sort.h"
 #include "deltamaker/samples/firmware_gen.h"
 #include "deltamaker/verify/block_patch.h"

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace detail = deltamaker::detail;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -203,20 +205,20 @@ TEST(InplacePatch, SelfCheckRefusesPatchesThatDoNotRebuild)
     Bytes patch;
     ASSERT_EQ(0, makePatch(pair.oldImage, pair.newImage, patch));
     testing::internal::CaptureStdout();
-    EXPECT_EQ(0, Internal::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
-                                              pair.newImage.data(),
-                                              int64_t(pair.newImage.size()), patch));
+    EXPECT_EQ(0, detail::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
+                                            pair.newImage.data(),
+                                            int64_t(pair.newImage.size()), patch));
     // A patch for another image rebuilds, but not this image.
     Bytes other = pair.newImage;
     other[other.size() / 2] ^= 1;
-    EXPECT_EQ(-1, Internal::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
-                                               other.data(), int64_t(other.size()), patch));
+    EXPECT_EQ(-1, detail::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
+                                             other.data(), int64_t(other.size()), patch));
     // A damaged patch does not even apply.
     Bytes bad = patch;
     bad.pop_back();
-    EXPECT_EQ(-1, Internal::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
-                                               pair.newImage.data(),
-                                               int64_t(pair.newImage.size()), bad));
+    EXPECT_EQ(-1, detail::verifyInplacePatch(pair.oldImage.data(), int64_t(pair.oldImage.size()),
+                                             pair.newImage.data(),
+                                             int64_t(pair.newImage.size()), bad));
     const std::string text = testing::internal::GetCapturedStdout();
     EXPECT_NE(std::string::npos,
               text.find("\nsw_bsdiff_new: self-check failed: the patch does not rebuild the new "

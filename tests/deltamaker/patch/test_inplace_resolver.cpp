@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-using Internal::InplaceStretch;
+namespace detail = deltamaker::detail;
+
+using detail::InplaceStretch;
 
 namespace {
 
@@ -45,7 +47,7 @@ std::vector<uint8_t> imageOf(const std::vector<uint8_t> &old,
 struct Built {
     std::vector<uint8_t> patch;
     InplacePatchContents contents;
-    Internal::InplaceBuildStats stats;
+    detail::InplaceBuildStats stats;
 };
 
 // Builds the patch, checks that the simulator rebuilds `nw` from `old`, and decodes it.
@@ -53,8 +55,8 @@ Built buildAndCheck(const std::vector<uint8_t> &old, const std::vector<uint8_t> 
                     const std::vector<InplaceStretch> &stretches)
 {
     Built b;
-    EXPECT_EQ(0, Internal::buildInplacePatch(old.data(), int32_t(old.size()), nw.data(),
-                                             int32_t(nw.size()), stretches, b.patch, &b.stats));
+    EXPECT_EQ(0, detail::buildInplacePatch(old.data(), int32_t(old.size()), nw.data(),
+                                           int32_t(nw.size()), stretches, b.patch, &b.stats));
     std::vector<uint8_t> rebuilt;
     std::string error;
     EXPECT_TRUE(apply_inplace_patch(old.data(), old.size(), nw.size(), b.patch.data(),
@@ -259,7 +261,7 @@ TEST(InplaceResolver, WindowNeedingTooManyEntriesFailsCleanly)
     const auto nw = imageOf(old, st, 0, {5});
     std::vector<uint8_t> patch;
     testing::internal::CaptureStdout();
-    const int rc = Internal::buildInplacePatch(old.data(), W, nw.data(), W, st, patch);
+    const int rc = detail::buildInplacePatch(old.data(), W, nw.data(), W, st, patch);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(-1, rc);
     EXPECT_NE(std::string::npos,
@@ -275,7 +277,7 @@ TEST(InplaceResolver, PrintsTheStatisticsLines)
     const auto nw = imageOf(old, st, 0, {1});
     std::vector<uint8_t> patch;
     testing::internal::CaptureStdout();
-    ASSERT_EQ(0, Internal::buildInplacePatch(old.data(), 1000, nw.data(), 1000, st, patch));
+    ASSERT_EQ(0, detail::buildInplacePatch(old.data(), 1000, nw.data(), 1000, st, patch));
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ("\n Totail = 3                Node = 2    Lab = 1\n diff = 2    ext = 2\n", out);
 }
@@ -285,11 +287,11 @@ TEST(InplaceResolver, RejectsScanResultsThatDoNotTileTheNewImage)
     const auto old = randomBytes(100, 16);
     std::vector<uint8_t> patch;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(-1, Internal::buildInplacePatch(old.data(), 100, old.data(), 100,
-                                              {{0, 0, 50, 0}, {60, 0, 40, 0}}, patch));
-    EXPECT_EQ(-1, Internal::buildInplacePatch(old.data(), 100, old.data(), 100,
-                                              {{0, 80, 50, 50}}, patch));
-    EXPECT_EQ(-1, Internal::buildInplacePatch(old.data(), 100, old.data(), 100,
-                                              {{0, 0, 50, 0}}, patch));
+    EXPECT_EQ(-1, detail::buildInplacePatch(old.data(), 100, old.data(), 100,
+                                            {{0, 0, 50, 0}, {60, 0, 40, 0}}, patch));
+    EXPECT_EQ(-1, detail::buildInplacePatch(old.data(), 100, old.data(), 100,
+                                            {{0, 80, 50, 50}}, patch));
+    EXPECT_EQ(-1, detail::buildInplacePatch(old.data(), 100, old.data(), 100,
+                                            {{0, 0, 50, 0}}, patch));
     testing::internal::GetCapturedStdout();
 }

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+namespace detail = deltamaker::detail;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -159,8 +161,8 @@ void checkStretches(const Bytes &old, const Bytes &nw, const std::string &what)
     std::vector<int32_t> I(old.size() + 1);
     ASSERT_TRUE(suffix_sort(I.data(), old.data(), int32_t(old.size())));
     std::vector<ScanStretch> st;
-    ASSERT_TRUE(Internal::cost_scan(I.data(), old.data(), int32_t(old.size()), nw.data(),
-                                    int32_t(nw.size()), Internal::CostModel(), st));
+    ASSERT_TRUE(detail::cost_scan(I.data(), old.data(), int32_t(old.size()), nw.data(),
+                                  int32_t(nw.size()), detail::CostModel(), st));
     int64_t n = 0;
     int64_t o = 0;
     for (size_t k = 0; k < st.size(); ++k) {
@@ -201,8 +203,8 @@ TEST(CostScan, IdenticalDataIsOneCopy)
     std::vector<int32_t> I(data.size() + 1);
     ASSERT_TRUE(suffix_sort(I.data(), data.data(), int32_t(data.size())));
     std::vector<ScanStretch> st;
-    ASSERT_TRUE(Internal::cost_scan(I.data(), data.data(), int32_t(data.size()), data.data(),
-                                    int32_t(data.size()), Internal::CostModel(), st));
+    ASSERT_TRUE(detail::cost_scan(I.data(), data.data(), int32_t(data.size()), data.data(),
+                                  int32_t(data.size()), detail::CostModel(), st));
     ASSERT_EQ(1u, st.size());
     EXPECT_EQ(0, st[0].lastPos);
     EXPECT_EQ(10000, st[0].diffLen);

@@ -1,6 +1,6 @@
 // Sign-magnitude forms, suffix sort, match search and scan.
 #include "deltamaker/patch/match_scan.h"
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/sign_magnitude.h"
 #include "deltamaker/patch/suffix_sort.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Device side of the block patch: the meaning of a patch and strict rejection of bad ones.
 #include "deltamaker/patch/bsdiff.h"
 #include "deltamaker/patch/lzma_pack.h"
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/sign_magnitude.h"
 #include "deltamaker/samples/firmware_gen.h"
 #include "deltamaker/verify/block_patch.h"
 

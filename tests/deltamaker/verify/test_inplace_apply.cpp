@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
-using Internal::InplaceStretch;
+namespace detail = deltamaker::detail;
+
+using detail::InplaceStretch;
 
 namespace {
 
@@ -30,17 +32,17 @@ std::vector<uint8_t> encodeControl(const InplacePatchContents &c)
 {
     std::vector<uint8_t> out;
     for (const auto &w : c.windows) {
-        Internal::putSm4(out, int64_t(w.entries.size()));
-        Internal::putSm4(out, int64_t(w.moves.size()));
+        detail::putSm4(out, int64_t(w.entries.size()));
+        detail::putSm4(out, int64_t(w.moves.size()));
         for (const auto &e : w.entries) {
-            Internal::putSm4(out, e.oldPos);
-            Internal::putSm4(out, e.diffLen);
-            Internal::putSm4(out, e.extraLen);
+            detail::putSm4(out, e.oldPos);
+            detail::putSm4(out, e.diffLen);
+            detail::putSm4(out, e.extraLen);
         }
         for (const auto &m : w.moves) {
-            Internal::putSm4(out, m.src);
-            Internal::putSm4(out, int64_t(m.dst) | (int64_t(m.flag) << 29));
-            Internal::putSm4(out, m.len);
+            detail::putSm4(out, m.src);
+            detail::putSm4(out, int64_t(m.dst) | (int64_t(m.flag) << 29));
+            detail::putSm4(out, m.len);
         }
     }
     return out;
@@ -49,7 +51,7 @@ std::vector<uint8_t> encodeControl(const InplacePatchContents &c)
 std::vector<uint8_t> pack(const InplacePatchContents &c)
 {
     std::vector<uint8_t> patch;
-    EXPECT_EQ(0, Internal::packInplaceContainer(encodeControl(c), c.diff, c.extra, patch));
+    EXPECT_EQ(0, detail::packInplaceContainer(encodeControl(c), c.diff, c.extra, patch));
     return patch;
 }
 
@@ -74,8 +76,8 @@ struct Fixture {
                 nw.push_back(lit[l++]);
         }
         testing::internal::CaptureStdout();
-        EXPECT_EQ(0, Internal::buildInplacePatch(old.data(), int32_t(old.size()), nw.data(),
-                                                 int32_t(nw.size()), st, patch));
+        EXPECT_EQ(0, detail::buildInplacePatch(old.data(), int32_t(old.size()), nw.data(),
+                                               int32_t(nw.size()), st, patch));
         testing::internal::GetCapturedStdout();
         std::string error;
         EXPECT_TRUE(decode_inplace_patch(patch.data(), patch.size(), nw.size(), contents, error))
@@ -97,7 +99,7 @@ struct Fixture {
 void setSm4(std::vector<uint8_t> &p, size_t at, int32_t v)
 {
     std::vector<uint8_t> b;
-    Internal::putSm4(b, v);
+    detail::putSm4(b, v);
     std::memcpy(&p[at], b.data(), 4);
 }
 
@@ -154,14 +156,14 @@ TEST(InplaceApply, ChecksTheExtraStreamAgainstTheEntries)
     // X = 0 while entries take literals: the third stream is missing.
     auto c = f.contents;
     std::vector<uint8_t> p;
-    ASSERT_EQ(0, Internal::packInplaceContainer(encodeControl(c), c.diff, {}, p));
+    ASSERT_EQ(0, detail::packInplaceContainer(encodeControl(c), c.diff, {}, p));
     EXPECT_NE(std::string::npos, f.apply(p).find("extra stream missing"));
 
     // A third stream that no entry uses.
     for (auto &w : c.windows)
         for (auto &e : w.entries)
             e.extraLen = 0;
-    ASSERT_EQ(0, Internal::packInplaceContainer(encodeControl(c), c.diff, f.contents.extra, p));
+    ASSERT_EQ(0, detail::packInplaceContainer(encodeControl(c), c.diff, f.contents.extra, p));
     EXPECT_NE(std::string::npos, f.apply(p).find("no entry uses it"));
 }
 
@@ -178,10 +180,10 @@ TEST(InplaceApply, RejectsStreamsShortOrWithBytesLeftOver)
     auto control = encodeControl(f.contents);
     control.push_back(0);
     std::vector<uint8_t> p;
-    ASSERT_EQ(0, Internal::packInplaceContainer(control, f.contents.diff, f.contents.extra, p));
+    ASSERT_EQ(0, detail::packInplaceContainer(control, f.contents.diff, f.contents.extra, p));
     EXPECT_NE(std::string::npos, f.apply(p).find("control stream has bytes left over")) << f.apply(p);
     control.resize(control.size() - 13);
-    ASSERT_EQ(0, Internal::packInplaceContainer(control, f.contents.diff, f.contents.extra, p));
+    ASSERT_EQ(0, detail::packInplaceContainer(control, f.contents.diff, f.contents.extra, p));
     EXPECT_NE(std::string::npos, f.apply(p).find("control stream too short"));
 }
 
@@ -261,7 +263,7 @@ TEST(InplaceApply, RejectsTamperedMoves)
     off += 8 + 12 * f.contents.windows[wi].entries.size() + 4;
     control[off + 3] |= 0x80;
     std::vector<uint8_t> p;
-    ASSERT_EQ(0, Internal::packInplaceContainer(control, f.contents.diff, f.contents.extra, p));
+    ASSERT_EQ(0, detail::packInplaceContainer(control, f.contents.diff, f.contents.extra, p));
     EXPECT_NE(std::string::npos, f.apply(p).find("negative move destination"));
 }
 

@@ -1,7 +1,7 @@
 // Hostile setting and XML files: too deep, UTF-16 text with 0x0D bytes, files that are not files.
 #include "host/plugin_config.h"
 #include "host/settings/setting_file.h"
-#include "host/settings/sys_xml_document.h"
+#include "widgetkit/sys_xml_document.h"
 #include "tests/host/host_test_util.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "host/settings/sys_xml_document.h"
+#include "widgetkit/sys_xml_document.h"
 
 #include <QFile>
 #include <QFileInfo>

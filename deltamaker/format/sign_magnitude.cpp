@@ -1,4 +1,4 @@
-#include "deltamaker/patch/sign_magnitude.h"
+#include "deltamaker/format/sign_magnitude.h"
 
 namespace {
 
