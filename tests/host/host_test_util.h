@@ -86,14 +86,3 @@ inline void onNextModal(const std::function<void(QDialog *)> &act)
     timer->start(10);
 }
 
-// Copies a folder with everything in it.
-inline void copyFolder(const QString &from, const QString &to)
-{
-    QDir().mkpath(to);
-    for (const QFileInfo &fi : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
-        if (fi.isDir())
-            copyFolder(fi.absoluteFilePath(), to + QLatin1Char('/') + fi.fileName());
-        else
-            QFile::copy(fi.absoluteFilePath(), to + QLatin1Char('/') + fi.fileName());
-    }
-}

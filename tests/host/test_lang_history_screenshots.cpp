@@ -41,7 +41,7 @@ TEST(LangHistoryScreenshot, DISABLED_LanguageManagerCreateDialogAndHistoryInBoth
         // A copy of the runtime folder, so that the real one keeps its language.
         ScopedWorkDir wd;
         for (const char *sub : {"lang", "images", "plugins", "config", "docs"})
-            copyFolder(TestPaths::runtimeDir() + "/" + sub, wd.file(sub));
+            ASSERT_TRUE(copyTreeFiles(TestPaths::runtimeDir() + "/" + sub, wd.file(sub)));
         ASSERT_TRUE(QFileInfo::exists(wd.file("lang/Tessel/" + QString::fromLatin1(lang) + ".lang")))
             << "build the runtime folder first";
         ASSERT_TRUE(writeBytes(wd.file("lang/Tessel/index.config"), lang));

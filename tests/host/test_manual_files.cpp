@@ -61,7 +61,7 @@ TEST(ManualFiles, EachIsTheGeneratedOutputOfItsCurrentSource)
 TEST(ManualFiles, FoundForEachLanguageWithTheGeneralOneForOthers)
 {
     ScopedWorkDir wd;
-    copyFolder(TestPaths::sourceDir() + "/runtime/docs", wd.file("docs"));
+    ASSERT_TRUE(copyTreeFiles(TestPaths::sourceDir() + "/runtime/docs", wd.file("docs")));
     MainWindow w;
     const std::pair<const char *, const char *> cases[] = {
         {"zh", "docs/Deltamaker/zh.doc"}, {"en", "docs/Deltamaker/en.doc"}, {"fr", "docs/Deltamaker.doc"}};

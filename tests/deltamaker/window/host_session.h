@@ -22,18 +22,6 @@
 
 namespace WindowTest {
 
-inline bool copyTree(const QString &from, const QString &to)
-{
-    QDirIterator it(from, QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString file = it.next();
-        const QString target = to + file.mid(from.size());
-        if (!QDir().mkpath(QFileInfo(target).absolutePath()) || !QFile::copy(file, target))
-            return false;
-    }
-    return true;
-}
-
 // The KLM4410 in-place delta rows of the shipped samples.
 struct SampleRow {
     const char *row;
@@ -51,7 +39,7 @@ public:
     // Empty when the runtime folder could not be copied or the plug-in did not load.
     bool start()
     {
-        if (!copyTree(TestPaths::runtimeDir(), wd.path()))
+        if (!copyTreeFiles(TestPaths::runtimeDir(), wd.path()))
             return false;
         host = std::make_unique<MainWindow>();
         host->setRelaunch([](const std::string &) { return false; });
