@@ -6,6 +6,7 @@
 #include "deltamaker/format/package_layout.h"
 #include "deltamaker/lzma/lzma_lib.h"
 #include "deltamaker/patch/bsdiff.h"
+#include "deltamaker/patch/bsdiff_opt.h"
 #include "deltamaker/patch/inplace.h"
 #include "deltamaker/patch/inplace_p.h"
 #include "deltamaker/patch/lzma_pack.h"
@@ -89,6 +90,14 @@ thread_local size_t g_dataLen = 0;
 // The last progress handed on, so that a stage reports each percent once.
 thread_local char t_progressStage[32];
 thread_local int t_progressPercent = -2;
+// The request's encoder choice, for the stages that do not see the request.
+thread_local bool t_optimize = false;
+
+int packBlock(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen)
+{
+    return t_optimize ? lzma_pack_smallest(src, srcLen, dst, dstLen)
+                      : lzma_pack(src, srcLen, dst, dstLen);
+}
 
 bool hasPath(const char *p) { return p && p[0] != '\0'; }
 const char *orNull(const char *p) { return hasPath(p) ? p : nullptr; }
@@ -214,8 +223,8 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         size_t patchLen = 0;
         if (withOld) {
             int64_t len = 0;
-            if (sw_bsdiff(oldBlock.data(), oldLen, newBlock.data(), newLen, out.data(), &len) ==
-                    0 &&
+            const auto diff = t_optimize ? sw_bsdiff_opt : sw_bsdiff;
+            if (diff(oldBlock.data(), oldLen, newBlock.data(), newLen, out.data(), &len) == 0 &&
                 len >= 0 && static_cast<size_t>(len) <= kBlockSize) {
                 detail::block_sha256(oldBlock.data(), static_cast<size_t>(oldLen),
                                      rec + kRecOldHash);
@@ -234,7 +243,7 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
         }
         if (!withOld) {
             patchLen = 2 * kBlockSize;
-            if (lzma_pack(newBlock.data(), static_cast<size_t>(newLen), out.data(), &patchLen) !=
+            if (packBlock(newBlock.data(), static_cast<size_t>(newLen), out.data(), &patchLen) !=
                 0) {
                 detail::fota_log(kError, "compression of %s at 0x%llx failed\n", part,
                                  static_cast<unsigned long long>(offset));
@@ -620,7 +629,9 @@ bool appendInplacePatch(const PackRequest &req)
     detail::fota_progress("in-place patch", -1);
     detail::set_inplace_progress(
         [](const char *stage, int percent) { detail::fota_progress(stage, percent); });
-    const int made = sw_bsdiff_new(req.old_path, req.new_path, scratch.path());
+    InplaceOptions options;
+    options.optimize = req.optimize != 0;
+    const int made = sw_bsdiff_new(req.old_path, req.new_path, scratch.path(), options);
     detail::set_inplace_progress(nullptr);
     if (made != 0) {
         detail::fota_log(kError, "in-place patch of %s failed\n", req.new_path);
@@ -746,7 +757,7 @@ int buildKWhole(const PackRequest &req, const Versions &v)
         return -1;
     detail::fota_progress("compressing", -1);
     size_t streamLen = kBuildAreaSize - g_dataLen;
-    if (lzma_pack(image.data(), image.size(), g_data.data() + g_dataLen, &streamLen) != 0) {
+    if (packBlock(image.data(), image.size(), g_data.data() + g_dataLen, &streamLen) != 0) {
         detail::fota_log(kError,
                          "compression of %s failed: the compressed image does not fit in the "
                          "0x%zx bytes left in the data area (data area full)\n",
@@ -1147,6 +1158,10 @@ int dispatch(int type, const PackRequest &req, const Versions &v)
 // output, its size check and verification, and last the rename into place.
 int makePackage(PackRequest request)
 {
+    t_optimize = request.optimize != 0;
+    if (t_optimize)
+        detail::fota_log(kInfo, "optimising encoder: smaller streams in the same format, a "
+                                "longer build\n");
     detail::fota_progress("reading inputs", -1);
     if (!resetAreas()) {
         detail::fota_log(kError, "no memory for the build areas\n");

@@ -15,6 +15,9 @@ struct PackRequest {
     char nv2_path[256];
     int32_t method;
     const char *output_path;
+    // 1: the optimising encoder (smaller streams in the same format, read by the same device
+    // code; several times slower). 0: the default encoder, whose bytes are pinned.
+    int32_t optimize;
 };
 
 // Message levels handed to the sink.

@@ -382,6 +382,11 @@ bool MainWindow::prepare(Action action, PackRequest &request, QByteArray &output
     copyPath(request.nv1_path, paths[Nv1Row]);
     copyPath(request.nv2_path, paths[Nv2Row]);
     request.method = spec.method;
+    // "optimize" 1 selects the optimising encoder; a missing setting or file keeps the default.
+    int optimize = 0;
+    if (IConfigFile *config = tools ? tools->config(false) : nullptr)
+        config->getInt(QStringLiteral("optimize"), optimize);
+    request.optimize = optimize == 1 ? 1 : 0;
     outputPath = paths[OutputRow];
     return true;
 }

@@ -139,6 +139,31 @@ TEST_F(Cli, EveryMethodBuildsVerifiesAndShows)
     }
 }
 
+TEST_F(Cli, OptimisedPackagesAreSoundAndNoLarger)
+{
+    for (const Case &c : cases()) {
+        SCOPED_TRACE(c.package);
+        const QString optimised = c.package + QStringLiteral(".opt");
+        QStringList build = {"build", "--optimize", "--method", QString::number(c.method)};
+        build << c.inputs << "--output" << optimised;
+        const CliRun b = deltamaker(build, samples());
+        ASSERT_EQ(b.code, 0) << b.out.toStdString() << b.err.toStdString();
+        EXPECT_TRUE(b.out.contains("[INFO] optimising encoder"));
+
+        QStringList verify = {"verify", optimised};
+        verify << c.inputs;
+        const CliRun v = deltamaker(verify, samples());
+        EXPECT_EQ(v.code, 0) << v.out.toStdString();
+        EXPECT_TRUE(v.out.endsWith("package is sound\n"));
+
+        QStringList plain = {"build", "--method", QString::number(c.method)};
+        plain << c.inputs << "--output" << c.package;
+        ASSERT_EQ(deltamaker(plain, samples()).code, 0);
+        EXPECT_LE(QFile(samples() + "/" + optimised).size(),
+                  QFile(samples() + "/" + c.package).size());
+    }
+}
+
 TEST_F(Cli, FailuresGiveExitCode1)
 {
     // A ZN3150 method without a layout, and a package checked against other inputs.

@@ -27,6 +27,8 @@
 #include <QTextCodec>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 
 struct LogRow {
@@ -523,6 +525,37 @@ TEST_F(DeltamakerWindow, OperModeHidesTheBootRowAndDiffNeedsTheSettingFile)
     press(w, "abButton");
     EXPECT_EQ(logRows(w).back(), successLine(kAb));
     EXPECT_TRUE(QFileInfo::exists(wd.file("out.pkg")));
+}
+
+TEST_F(DeltamakerWindow, OptimizeSettingSelectsTheOptimisingEncoder)
+{
+    const QString body = QStringLiteral(
+        "<Root type=\"0\"><Node name=\"m\" paramName=\"operMode\" desc=\"\" paramType=\"1\" "
+        "paramValue=\"0\" paramUpLimit=\"65535\" paramDownLimit=\"0\"/><Node name=\"o\" "
+        "paramName=\"optimize\" desc=\"\" paramType=\"1\" paramValue=\"1\" paramUpLimit=\"1\" "
+        "paramDownLimit=\"0\"/></Root>");
+    ASSERT_TRUE(writeGbkXml(wd.file("config/Deltamaker/index.config"), body));
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    const QString output = wd.file(QStringLiteral("optimised.pkg"));
+    setRow(w, "partitionRow", sample("zn3150/partition.bin"));
+    setRow(w, "oldRow", sample("zn3150/old.bin"));
+    setRow(w, "newRow", sample("zn3150/new.bin"));
+    setRow(w, "outputRow", output);
+    press(w, "diffButton");
+    const QVector<LogRow> log = logRows(w);
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(log.back(), successLine(kDiff));
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const LogRow &r) {
+        return r.text.startsWith(QStringLiteral("optimising encoder"));
+    }));
+    PackageInputs inputs;
+    inputs.partition = sample("zn3150/partition.bin").toStdString();
+    inputs.oldImage = sample("zn3150/old.bin").toStdString();
+    inputs.newImage = sample("zn3150/new.bin").toStdString();
+    inputs.method = 3;
+    const std::vector<std::string> findings = package_verify_file(output.toStdString(), inputs);
+    EXPECT_TRUE(findings.empty()) << findings.front();
 }
 
 TEST_F(DeltamakerWindow, ReleaseThenCreateGivesAFreshWindow)
