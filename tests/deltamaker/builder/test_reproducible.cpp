@@ -38,6 +38,13 @@ void copyPath(char (&field)[256], const std::string &path)
     std::strcpy(field, path.c_str());
 }
 
+void writeSamples(const std::string &dir)
+{
+    std::vector<Samples::WrittenSample> written;
+    std::string error;
+    ASSERT_TRUE(Samples::writeBoardSamples(dir, written, error)) << error;
+}
+
 void fillRequest(const PinnedBuild &b, const std::string &base, PackRequest &req)
 {
     std::memset(&req, 0, sizeof req);
@@ -77,9 +84,7 @@ TEST(ReproduciblePackages, SampleBuildsHaveTheirPinnedBytes)
 {
     QTemporaryDir tmp;
     const std::string dir = tmp.path().toStdString();
-    std::vector<Samples::WrittenSample> written;
-    std::string error;
-    ASSERT_TRUE(Samples::writeBoardSamples(dir, written, error)) << error;
+    ASSERT_NO_FATAL_FAILURE(writeSamples(dir));
 
     for (const PinnedBuild &b : kBuilds) {
         SCOPED_TRACE(std::string(b.board) + " method " + std::to_string(b.method));
@@ -105,9 +110,7 @@ TEST(ReproduciblePackages, OptimisedBuildsVerifyAndAreNeverLarger)
 {
     QTemporaryDir tmp;
     const std::string dir = tmp.path().toStdString();
-    std::vector<Samples::WrittenSample> written;
-    std::string error;
-    ASSERT_TRUE(Samples::writeBoardSamples(dir, written, error)) << error;
+    ASSERT_NO_FATAL_FAILURE(writeSamples(dir));
     for (const PinnedBuild &b : kBuilds) {
         SCOPED_TRACE(std::string(b.board) + " method " + std::to_string(b.method));
         PackRequest req;

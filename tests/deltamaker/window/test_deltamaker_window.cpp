@@ -124,6 +124,20 @@ protected:
         return rows;
     }
 
+    // The package at `output` passes the device-side verifier against these samples.
+    void expectSound(const QString &output, const char *partition, const char *boot,
+                     const char *oldImage, const char *newImage, int method)
+    {
+        PackageInputs inputs;
+        inputs.partition = sample(partition).toStdString();
+        inputs.boot = boot ? sample(boot).toStdString() : std::string();
+        inputs.oldImage = sample(oldImage).toStdString();
+        inputs.newImage = sample(newImage).toStdString();
+        inputs.method = method;
+        const std::vector<std::string> findings = package_verify_file(output.toStdString(), inputs);
+        EXPECT_TRUE(findings.empty()) << findings.front();
+    }
+
     void writeOperMode(int mode)
     {
         const QString body = QStringLiteral(
@@ -461,14 +475,8 @@ TEST_F(DeltamakerWindow, BuildRunsOffTheGuiThreadWithTheControlsDisabled)
     auto *table = child<QTableWidget>(w, "processLog");
     EXPECT_EQ(table->rowCount(), log.size() + 1);   // one empty row below the newest line
 
-    PackageInputs inputs;
-    inputs.partition = sample("klm4410/partition.bin").toStdString();
-    inputs.boot = sample("klm4410/boot.bin").toStdString();
-    inputs.oldImage = sample("klm4410/diff_old.bin").toStdString();
-    inputs.newImage = sample("klm4410/diff_new.bin").toStdString();
-    inputs.method = 3;
-    const std::vector<std::string> findings = package_verify_file(output.toStdString(), inputs);
-    EXPECT_TRUE(findings.empty()) << findings.front();
+    expectSound(output, "klm4410/partition.bin", "klm4410/boot.bin", "klm4410/diff_old.bin",
+                "klm4410/diff_new.bin", 3);
 }
 
 TEST_F(DeltamakerWindow, UnloadingDuringABuildWaitsForIt)
@@ -549,13 +557,7 @@ TEST_F(DeltamakerWindow, OptimizeSettingSelectsTheOptimisingEncoder)
     EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const LogRow &r) {
         return r.text.startsWith(QStringLiteral("optimising encoder"));
     }));
-    PackageInputs inputs;
-    inputs.partition = sample("zn3150/partition.bin").toStdString();
-    inputs.oldImage = sample("zn3150/old.bin").toStdString();
-    inputs.newImage = sample("zn3150/new.bin").toStdString();
-    inputs.method = 3;
-    const std::vector<std::string> findings = package_verify_file(output.toStdString(), inputs);
-    EXPECT_TRUE(findings.empty()) << findings.front();
+    expectSound(output, "zn3150/partition.bin", nullptr, "zn3150/old.bin", "zn3150/new.bin", 3);
 }
 
 TEST_F(DeltamakerWindow, ReleaseThenCreateGivesAFreshWindow)
