@@ -113,8 +113,19 @@ int LzmaCompress(unsigned char *dest, size_t *destLen, const unsigned char *src,
                  unsigned char *outProps, size_t *outPropsSize, int level, unsigned dictSize,
                  int lc, int lp, int pb, int fb, int numThreads)
 {
+  return LzmaCompressCycles(dest, destLen, src, srcLen, outProps, outPropsSize, level, dictSize,
+                            lc, lp, pb, fb, numThreads, 0);
+}
+
+int LzmaCompressCycles(unsigned char *dest, size_t *destLen, const unsigned char *src,
+                       size_t srcLen, unsigned char *outProps, size_t *outPropsSize, int level,
+                       unsigned dictSize, int lc, int lp, int pb, int fb, int numThreads,
+                       unsigned matchCycles)
+{
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
+  if (matchCycles)
+    props.mc = matchCycles;
   props.level = level;
   props.dictSize = dictSize;
   props.lc = lc;

@@ -28,6 +28,14 @@ int LzmaCompress(unsigned char *dest, size_t *destLen, const unsigned char *src,
                  unsigned char *outProps, size_t *outPropsSize, /* *outPropsSize must be = 5 */
                  int level, unsigned dictSize, int lc, int lp, int pb, int fb, int numThreads);
 
+/* LzmaCompress with the match finder's search depth set: matchCycles candidates are looked at
+   for each position (0: the level's default). Deeper finds more matches within the dictionary
+   and is slower; the stream format and property bytes do not change. */
+int LzmaCompressCycles(unsigned char *dest, size_t *destLen, const unsigned char *src,
+                       size_t srcLen, unsigned char *outProps, size_t *outPropsSize, int level,
+                       unsigned dictSize, int lc, int lp, int pb, int fb, int numThreads,
+                       unsigned matchCycles);
+
 /* Frees the encoder tables that LzmaCompress keeps for its next call (about 870 KiB). Call it
    when a run of compressions is over. */
 void LzmaReleaseCache(void);

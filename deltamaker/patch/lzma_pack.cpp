@@ -11,13 +11,14 @@ thread_local uint8_t g_lzma_props[kLzmaPropsSize] = {0x00, 0x00, 0x20, 0x00, 0x0
 
 namespace {
 
-int pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen, int fb)
+int pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen, int fb, unsigned cycles)
 {
     uint8_t props[kLzmaPropsSize];
     size_t propsSize = kLzmaPropsSize;
     size_t outLen = *dstLen;
-    const int rc = LzmaCompress(dst, &outLen, src, srcLen, props, &propsSize, kLzmaLevel,
-                                kLzmaDictSize, kLzmaLc, kLzmaLp, kLzmaPb, fb, kLzmaThreads);
+    const int rc = LzmaCompressCycles(dst, &outLen, src, srcLen, props, &propsSize, kLzmaLevel,
+                                      kLzmaDictSize, kLzmaLc, kLzmaLp, kLzmaPb, fb, kLzmaThreads,
+                                      cycles);
     if (rc != LZMA_LIB_OK) {
         std::printf("LzmaCompress error\n");
         return -1;
@@ -31,12 +32,12 @@ int pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen, int fb
 
 int lzma_pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen)
 {
-    return pack(src, srcLen, dst, dstLen, kLzmaFb);
+    return pack(src, srcLen, dst, dstLen, kLzmaFb, 0);
 }
 
 int lzma_pack_strong(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen)
 {
-    return pack(src, srcLen, dst, dstLen, kLzmaStrongFb);
+    return pack(src, srcLen, dst, dstLen, kLzmaStrongFb, kLzmaStrongCycles);
 }
 
 int lzma_pack_smallest(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen)
