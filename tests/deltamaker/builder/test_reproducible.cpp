@@ -2,9 +2,11 @@
 // machine. Any change of these hashes changes what devices receive and must be deliberate.
 #include "builder_test_util.h"
 #include "deltamaker/samples/board_samples.h"
+#include "deltamaker/verify/package_verify.h"
 
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -125,5 +127,64 @@ TEST(ReproduciblePackages, OptimisedBuildsVerifyAndAreNeverLarger)
         }
         EXPECT_LE(packages[1].size(), packages[0].size());
         EXPECT_EQ(packages[1], packages[2]);
+    }
+}
+
+// A block whose patch is larger than the block compressed alone (old is noise, new is mostly
+// zeros) is stored as a block without an old counterpart by the optimising encoder; the other
+// blocks keep their patches. The package verifies and is smaller than the default one.
+TEST(ReproduciblePackages, OptimisedBlockIsStoredAloneWhenThatIsSmaller)
+{
+    QTemporaryDir tmp;
+    const std::string dir = tmp.path().toStdString();
+    std::vector<uint8_t> table;
+    std::string error;
+    ASSERT_TRUE(Samples::makePartitionTable({{"uboot", 0, 0x40000}, {"cpu", 0x40000, 0x300000}},
+                                            table, error))
+        << error;
+    std::vector<uint8_t> oldImage = BuilderTest::noise(3, 3 * 20480, 3);
+    std::vector<uint8_t> newImage = oldImage;
+    const std::vector<uint8_t> noisy = BuilderTest::noise(4, 20480, 8);
+    std::copy(noisy.begin(), noisy.end(), oldImage.begin() + 20480); // block 1: old is noise
+    std::fill(newImage.begin() + 20480, newImage.begin() + 2 * 20480 - 7, 0); // new is not
+    newImage[100] ^= 0x5A;
+    Samples::stampKlm4410(oldImage, "V1.0.0", 0x42);
+    Samples::stampKlm4410(newImage, "V1.1.0", 0x42);
+    const std::string partPath = dir + "/part.bin", oldPath = dir + "/old.bin",
+                      newPath = dir + "/new.bin";
+    BuilderTest::writeBytes(partPath, table);
+    BuilderTest::writeBytes(oldPath, oldImage);
+    BuilderTest::writeBytes(newPath, newImage);
+
+    std::vector<uint8_t> packages[2];
+    for (int run = 0; run < 2; ++run) {
+        const std::string out = dir + "/pkg_" + std::to_string(run) + ".bin";
+        PackRequest req = BuilderTest::request(1, partPath, newPath, oldPath, out);
+        req.optimize = run;
+        ASSERT_EQ(fota_make_package(req), 0);
+        packages[run] = BuilderTest::readBytes(out);
+    }
+    ASSERT_LT(packages[1].size(), packages[0].size());
+    PackageInputs inputs;
+    inputs.partition = partPath;
+    inputs.oldImage = oldPath;
+    inputs.newImage = newPath;
+    inputs.method = 1;
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        const std::vector<uint8_t> &pkg = packages[run];
+        EXPECT_TRUE(package_verify(pkg.data(), pkg.size(), inputs).empty());
+        PackageInfo info;
+        std::vector<std::string> findings;
+        ASSERT_TRUE(package_read(pkg.data(), pkg.size(), info, findings, 1));
+        ASSERT_EQ(info.records.size(), 3u);
+        const std::vector<uint8_t> zeros(32, 0);
+        for (size_t i = 0; i < 3; ++i) {
+            const PackageRecord &r = info.records[i];
+            const bool alone = run == 1 && i == 1;
+            EXPECT_EQ(r.type, alone ? 0 : 1) << i;
+            EXPECT_EQ(r.oldLen, alone ? 0u : 20480u) << i;
+            EXPECT_EQ(std::memcmp(r.oldHash, zeros.data(), 32) == 0, alone) << i;
+        }
     }
 }
