@@ -39,7 +39,8 @@ struct LiteralRecord {
     int32_t oldStart; // old position of the copy part
 };
 
-bool scanWith(const int32_t *I, const uint8_t *oldData, int32_t oldSize,
+template <typename SuffixArray>
+bool scanWith(const SuffixArray &I, const uint8_t *oldData, int32_t oldSize,
               const uint8_t *newData, int32_t newSize, const CostModel &m,
               std::vector<ScanStretch> &out)
 {
@@ -192,10 +193,10 @@ bool scanWith(const int32_t *I, const uint8_t *oldData, int32_t oldSize,
     return true;
 }
 
-} // namespace
-
-bool cost_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
-               int32_t newSize, const CostModel &model, std::vector<ScanStretch> &out)
+template <typename SuffixArray>
+bool guardedScan(const SuffixArray &I, const uint8_t *oldData, int32_t oldSize,
+                 const uint8_t *newData, int32_t newSize, const CostModel &model,
+                 std::vector<ScanStretch> &out)
 {
     try {
         return scanWith(I, oldData, oldSize, newData, newSize, model, out);
@@ -203,6 +204,21 @@ bool cost_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const 
         out.clear();
         return false;
     }
+}
+
+} // namespace
+
+bool cost_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
+               int32_t newSize, const CostModel &model, std::vector<ScanStretch> &out)
+{
+    return guardedScan(I, oldData, oldSize, newData, newSize, model, out);
+}
+
+bool cost_scan(const PackedSuffixArray &I, const uint8_t *oldData, int32_t oldSize,
+               const uint8_t *newData, int32_t newSize, const CostModel &model,
+               std::vector<ScanStretch> &out)
+{
+    return guardedScan(I, oldData, oldSize, newData, newSize, model, out);
 }
 
 } // namespace deltamaker::detail

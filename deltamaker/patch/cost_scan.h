@@ -28,5 +28,9 @@ struct CostModel {
 // start at old position 0). Returns false when memory runs out.
 bool cost_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                int32_t newSize, const CostModel &model, std::vector<ScanStretch> &out);
+// The same scan over a packed suffix array.
+bool cost_scan(const PackedSuffixArray &I, const uint8_t *oldData, int32_t oldSize,
+               const uint8_t *newData, int32_t newSize, const CostModel &model,
+               std::vector<ScanStretch> &out);
 
 } // namespace deltamaker::detail

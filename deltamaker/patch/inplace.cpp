@@ -122,17 +122,24 @@ int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
 {
     try {
         std::vector<detail::InplaceStretch> stretches;
+        std::vector<detail::InplaceStretch> costed; // the optimising encoder's other choice
         const uint8_t *newData = nullptr;
         if (!detail::inplaceScanLoading(
                 oldData, static_cast<int32_t>(oldSize), static_cast<int32_t>(newSize),
-                [&] { return newData = loadNew(); }, stretches))
+                [&] { return newData = loadNew(); }, stretches,
+                options.optimize ? &costed : nullptr))
             return -1;
         // The suffix array is gone: hand its pages back before the resolver allocates.
         detail::releaseFreeMemory();
         std::vector<uint8_t> out;
-        if (detail::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
-                                      static_cast<int32_t>(newSize), stretches, out, nullptr,
-                                      options.optimize) != 0)
+        const int built =
+            options.optimize
+                ? detail::buildOptimizedInplacePatch(oldData, static_cast<int32_t>(oldSize),
+                                                     newData, static_cast<int32_t>(newSize),
+                                                     stretches, costed, out)
+                : detail::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
+                                            static_cast<int32_t>(newSize), stretches, out);
+        if (built != 0)
             return -1;
 
         detail::inplace_progress("in-place patch: self-check", -1);

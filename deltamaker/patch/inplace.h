@@ -8,9 +8,10 @@
 
 // Choices of the in-place generator that leave the patch format alone.
 struct InplaceOptions {
-    // The optimising encoder: every stream is also compressed with lzma_pack_strong and the
-    // smaller form is kept. Same control records and data blocks, same property bytes, never
-    // larger than the default patch; several times slower.
+    // The optimising encoder: the default scan's stretches and the cost-driven scan's are both
+    // resolved, the smaller is kept, and every stream is also compressed with lzma_pack_strong
+    // and the smaller form kept. Same format and property bytes, never larger than the default
+    // patch; several times slower.
     bool optimize = false;
 };
 

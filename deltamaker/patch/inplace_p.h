@@ -1,6 +1,8 @@
 // Internals of the in-place patch generator, exposed for tests.
 #pragma once
 
+#include "deltamaker/patch/match_scan.h"
+
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -36,9 +38,20 @@ bool inplaceScan(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData
 // The same scan, with the new image asked for only once old is sorted, so that the two are not
 // in memory together with the full-size sort. loadNew returns newSize bytes, or null after
 // printing why (the scan then fails).
+// costed (the optimising encoder; null: not made): also the cost-driven scan's stretches over
+// the same suffix array, or none when that scan ran out of memory.
 bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize,
                         const std::function<const uint8_t *()> &loadNew,
-                        std::vector<InplaceStretch> &stretches);
+                        std::vector<InplaceStretch> &stretches,
+                        std::vector<InplaceStretch> *costed = nullptr);
+
+// The cost-driven scan's stretches of old -> new in the in-place form (they tile [0, newSize),
+// empty ones dropped), over the suffix array I of old. False when memory runs out; `out` is
+// then empty.
+bool inplaceCostedScan(const int32_t *I, const uint8_t *oldData, int32_t oldSize,
+                       const uint8_t *newData, int32_t newSize, std::vector<InplaceStretch> &out);
+bool inplaceCostedScan(const PackedSuffixArray &I, const uint8_t *oldData, int32_t oldSize,
+                       const uint8_t *newData, int32_t newSize, std::vector<InplaceStretch> &out);
 
 // Resolves the in-place conflicts of `stretches` and builds the patch container into `patch`.
 // The stretches must tile [0, newSize) and read inside the old image. Returns 0, or -1 after
@@ -47,6 +60,15 @@ int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *ne
                       int32_t newSize, const std::vector<InplaceStretch> &stretches,
                       std::vector<uint8_t> &patch, InplaceBuildStats *stats = nullptr,
                       bool strong = false);
+
+// The optimising encoder's patch: `stretches` (the default scan's) and `costed` (empty: none)
+// are each resolved, and the one whose container is smaller under the default compression is
+// packed smallest (never larger than buildInplacePatch's default patch). Returns 0, or -1 after
+// printing the reason. No self-check is made here.
+int buildOptimizedInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
+                               int32_t newSize, const std::vector<InplaceStretch> &stretches,
+                               const std::vector<InplaceStretch> &costed,
+                               std::vector<uint8_t> &patch);
 
 // The uncompressed control stream and data blocks of an in-place patch.
 struct InplaceStreams {

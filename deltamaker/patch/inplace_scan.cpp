@@ -29,9 +29,12 @@ bool inplaceScan(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData
 
 bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize,
                         const std::function<const uint8_t *()> &loadNew,
-                        std::vector<InplaceStretch> &stretches)
+                        std::vector<InplaceStretch> &stretches,
+                        std::vector<InplaceStretch> *costed)
 {
     stretches.clear();
+    if (costed)
+        costed->clear();
     inplace_progress("in-place patch: sorting", -1);
     // The induced sort needs no rank array: 4 bytes per old byte at the peak.
     const int64_t entries = int64_t(oldSize) + 1;
@@ -64,12 +67,17 @@ bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize
             stretches.push_back(InplaceStretch{s.lastScan, s.lastPos, s.diffLen, s.extraLen});
         return true;
     };
+    // A failed cost-driven scan leaves `costed` empty: the default stretches alone will do.
     if (packed) {
         PackedSuffixArray view;
         view.bytes = reinterpret_cast<const uint8_t *>(sorted.get());
         match_scan(view, oldData, oldSize, newData, newSize, collect);
+        if (costed && oldSize > 0)
+            inplaceCostedScan(view, oldData, oldSize, newData, newSize, *costed);
     } else {
         match_scan(sorted.get(), oldData, oldSize, newData, newSize, collect);
+        if (costed && oldSize > 0)
+            inplaceCostedScan(sorted.get(), oldData, oldSize, newData, newSize, *costed);
     }
     return true;
 }

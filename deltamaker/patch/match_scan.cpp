@@ -142,6 +142,13 @@ int32_t match_search(const int32_t *I, const uint8_t *oldData, int32_t oldSize,
     return searchIn(I, oldData, oldSize, newData, newLen, low, high, pos);
 }
 
+int32_t match_search(const PackedSuffixArray &I, const uint8_t *oldData, int32_t oldSize,
+                     const uint8_t *newData, int32_t newLen, int32_t low, int32_t high,
+                     int32_t *pos)
+{
+    return searchIn(I, oldData, oldSize, newData, newLen, low, high, pos);
+}
+
 bool match_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                 int32_t newSize, const ScanVisitor &visit)
 {

@@ -45,6 +45,11 @@ struct PackedSuffixArray {
     }
 };
 
+// match_search over a packed suffix array.
+int32_t match_search(const PackedSuffixArray &I, const uint8_t *oldData, int32_t oldSize,
+                     const uint8_t *newData, int32_t newLen, int32_t low, int32_t high,
+                     int32_t *pos);
+
 // Splits new into copy-with-difference and literal stretches against old (I is the suffix
 // array of old) and hands each stretch to `visit`, in order. True when the scan ran to the end.
 bool match_scan(const int32_t *I, const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
