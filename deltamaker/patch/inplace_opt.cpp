@@ -30,6 +30,8 @@ bool costedScan(const SuffixArray &I, const uint8_t *oldData, int32_t oldSize,
     try {
         std::vector<ScanStretch> piece;
         for (int32_t at = 0; at < newSize; at += kScanPiece) {
+            inplace_progress("in-place patch: second scan",
+                             static_cast<int>(int64_t(at) * 100 / newSize));
             const int32_t len = newSize - at < kScanPiece ? newSize - at : kScanPiece;
             if (!cost_scan(I, oldData, oldSize, newData + at, len, model, piece)) {
                 out.clear();
