@@ -132,12 +132,26 @@ public:
         map_.emplace(key, std::move(g));
     }
 
-    // Puts g back unless it overlaps a group already there.
+    // Puts a relocated group g back unless it overlaps a group that holds bytes. A pure-literal
+    // piece leaves an empty po node at its old position; spare regions run across such points,
+    // so a relocation can land on one. It needs no bytes and joins g, as the group insert would
+    // have placed it, instead of failing the patch.
     bool putChecked(GroupPtr g)
     {
         It it = firstNotBefore(g->x());
-        if (it != map_.end() && overlaps(g->x(), g->end, it->second->x(), it->second->end))
-            return false;
+        while (it != map_.end() && it->second->x() < g->end) {
+            const Group &h = *it->second;
+            if (!overlaps(g->x(), g->end, h.x(), h.end)) {
+                ++it;
+                continue;
+            }
+            if (h.extent() != 0)
+                return false;
+            GroupPtr empty = take(it++);
+            for (PoNode *m : empty->members)
+                g->addMember(m);
+            g->addMember(empty->leader);
+        }
         put(std::move(g));
         return true;
     }

@@ -252,6 +252,28 @@ TEST(InplaceResolver, RotatedThirdsPassThroughTheNeedingWindow)
     EXPECT_GE(b.stats.moves, 2);
 }
 
+TEST(InplaceResolver, RelocationLandingOnAPureLiteralsOldPositionSucceeds)
+{
+    // Window 2 is literals only; its piece keeps an empty old-side node at 3W - 50, inside the
+    // spare room at the top. Window 0's write forces old[0..100) up to [3W - 100, 3W), across
+    // that point: the empty node holds no bytes and must not stop the patch.
+    const auto old = randomBytes(3 * W, 14);
+    const std::vector<InplaceStretch> st = {
+        {0, 0, 0, W},              // window 0: literals only
+        {W, 0, 100, W - 100},      // window 1 takes old[0..100)
+        {2 * W, 3 * W - 50, 0, W}, // window 2: literals only
+    };
+    const auto nw = imageOf(old, st, 3, randomBytes(7000, 15));
+    const Built b = buildAndCheck(old, nw, st);
+    ASSERT_EQ(3u, b.contents.windows.size());
+    const auto &m0 = b.contents.windows[0].moves;
+    ASSERT_EQ(1u, m0.size());
+    EXPECT_EQ(0, m0[0].src);
+    EXPECT_EQ(3 * W - 100, m0[0].dst);
+    EXPECT_EQ(100, m0[0].len);
+    EXPECT_EQ(3 * W - 100, b.contents.windows[1].entries[0].oldPos);
+}
+
 TEST(InplaceResolver, WindowNeedingTooManyEntriesFailsCleanly)
 {
     const auto old = randomBytes(W, 14);
