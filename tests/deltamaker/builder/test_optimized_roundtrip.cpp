@@ -987,15 +987,16 @@ TEST(KnownFaults, OptimisedPatchLargerThanBlockStoredAlone)
                         "default build stored compressed alone, which is smaller";
 }
 
-// Seed 110 (small, zero runs, old 118598 bytes, new 140438 bytes): the in-place generator
+// Seed 5549 (small, zero runs, old 40960 bytes, new 40676 bytes): the in-place generator
 // finds that a relocation would overwrite old bytes still needed ("moveConflict_New3()-
-// preInsertP return not null"), refuses to write a patch, and method 3 cannot be built on
-// either board, with either encoder. Nothing unsound is written.
+// preInsertP return not null"), refuses to write a patch, and the ZN3150 method 3 package
+// cannot be built with either encoder (the KLM4410 header bytes change the pair enough for it
+// to build). Nothing unsound is written. About one zero-runs pair in 3000 does this.
 TEST(KnownFaults, InplaceResolverOverlap)
 {
     Bench bench;
     Tally t;
-    const Pair p = makePair(110, Sizes::Small);
+    const Pair p = makePair(5549, Sizes::Small);
     ASSERT_TRUE(bench.run(p, t));
     if (!t.methods[3].knownResolverOverlap.empty() || !t.methods[6].knownResolverOverlap.empty())
         GTEST_SKIP() << "KNOWN FAULT, left to the in-place generator's owners: no method 3 "
