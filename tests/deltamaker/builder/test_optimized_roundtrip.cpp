@@ -1,17 +1,20 @@
 // Round trips of optimised packages. For seeded image pairs of every shape and size, every
 // method of both boards that takes an old image is built through fota_make_package twice: with
 // the default encoder and with the optimising one. Each package must
-//   - pass package_verify_file, the read-back that `deltamaker verify` runs;
-//   - rebuild every image it carries from its own bytes through the device-side simulators
-//     (each block patch against its old block, the in-place patch over a copy of the old image,
-//     LZMA streams and stored images), read here without the verifier's package reader;
+//   - (optimised) pass package_verify_file, the read-back that `deltamaker verify` runs;
+//   - (both) rebuild every image it carries from its own bytes through the device-side
+//     simulators (each block patch against its old block, the in-place patch over a copy of
+//     the old image, LZMA streams and stored images), read here without the verifier's reader;
 // and the optimised package must never be larger than the default one.
 //
-// How many pairs: kPairs in the normal build, kSanitizedPairs when TESSEL_SANITIZE is set
-// (./test.sh --sanitize sets it; the sanitized Debug build is about ten times slower).
-//   TESSEL_ROUNDTRIP_SEEDS=N   run N pairs instead (a soak: thousands of pairs)
-//   TESSEL_ROUNDTRIP_FIRST=S   start at seed S (default 1)
-//   TESSEL_ROUNDTRIP_SEED=S    replay the one pair a failure message names
+// How many pairs: kPairs small, kLargePairs large and kHugePairs multi-MiB ones in the normal
+// build (about a minute on two busy cores). When TESSEL_SANITIZE is set (./test.sh --sanitize
+// sets it; that Debug build is about ten times slower) kSanitizedPairs small and
+// kSanitizedLargePairs large ones, and no multi-MiB ones.
+//   TESSEL_ROUNDTRIP_SEEDS=N    N small pairs, N/20 large and N/100 multi-MiB ones (a soak)
+//   TESSEL_ROUNDTRIP_FIRST=S    start at seed S (default 1)
+//   TESSEL_ROUNDTRIP_SEED=S     replay the one pair a failure message names
+//   TESSEL_ROUNDTRIP_VERBOSE=1  one line per pair, with its time
 // Every failure names its seed, pair shape, sizes, board, method and encoder.
 #include "builder_test_util.h"
 
@@ -618,6 +621,44 @@ bool patchedWhereDefaultStoredAlone(const Bytes &plain, const Bytes &optimised, 
     return false;
 }
 
+std::string firstDifference(const Bytes &a, const Bytes &b)
+{
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i])
+            return ", first difference at byte " + std::to_string(i);
+    return "";
+}
+
+// Every image the package carries against the inputs it was built from (`old`: the old image
+// given, empty for none; `nw`: the new image). Empty result: all equal.
+std::string compareRebuilt(const Bytes &pkg, const Method &m, const PackageInputs &in,
+                           const Bytes &old, const Bytes &nw)
+{
+    Rebuilt r;
+    const std::string error = rebuild(pkg, m.zn, m.method, old, r);
+    if (!error.empty())
+        return error;
+    if (r.image != nw)
+        return "rebuilt image differs from the new image (" + std::to_string(r.image.size()) +
+               " bytes rebuilt, " + std::to_string(nw.size()) + " expected" +
+               firstDifference(r.image, nw) + ")";
+    const auto same = [&](const std::string &file, bool has, const Bytes &got, const char *what) {
+        const Bytes want = file.empty() ? Bytes() : readBytes(file);
+        if (has != !want.empty() || got != want)
+            return std::string(what) + " rebuilt wrong";
+        return std::string();
+    };
+    std::string e = same(in.boot, r.hasBoot, r.boot, "boot image");
+    if (e.empty() && m.zn && m.method == 1)
+        e = same(in.nv1, r.hasNv1, r.nv1, "first NV file");
+    if (e.empty() && m.zn && m.method == 1)
+        e = same(in.nv2, r.hasNv2, r.nv2, "second NV file");
+    if (e.empty() && !m.zn && m.method == 2 && r.a != old)
+        e = "A image differs from the old image";
+    return e;
+}
+
 // Failures (and skips) recorded so far by the running test.
 int failureCount()
 {
@@ -737,43 +778,6 @@ private:
         return rc == 0 ? readBytes(out) : Bytes();
     }
 
-    // Every image the package carries against its input. Empty result: all equal.
-    std::string compareRebuilt(const Bytes &pkg, const Method &m, const PackageInputs &in)
-    {
-        Rebuilt r;
-        const std::string error = rebuild(pkg, m.zn, m.method, oldImage_, r);
-        if (!error.empty())
-            return error;
-        if (r.image != newImage_)
-            return "rebuilt image differs from the new image (" + std::to_string(r.image.size()) +
-                   " bytes rebuilt, " + std::to_string(newImage_.size()) + " expected" +
-                   firstDifference(r.image, newImage_) + ")";
-        const auto same = [&](const std::string &file, bool has, const Bytes &got,
-                              const char *what) {
-            const Bytes want = file.empty() ? Bytes() : readBytes(file);
-            if (has != !want.empty() || got != want)
-                return std::string(what) + " rebuilt wrong";
-            return std::string();
-        };
-        std::string e = same(in.boot, r.hasBoot, r.boot, "boot image");
-        if (e.empty() && m.zn && m.method == 1)
-            e = same(in.nv1, r.hasNv1, r.nv1, "first NV file");
-        if (e.empty() && m.zn && m.method == 1)
-            e = same(in.nv2, r.hasNv2, r.nv2, "second NV file");
-        if (e.empty() && !m.zn && m.method == 2 && r.a != oldImage_)
-            e = "A image differs from the old image";
-        return e;
-    }
-
-    static std::string firstDifference(const Bytes &a, const Bytes &b)
-    {
-        const size_t n = std::min(a.size(), b.size());
-        for (size_t i = 0; i < n; ++i)
-            if (a[i] != b[i])
-                return ", first difference at byte " + std::to_string(i);
-        return "";
-    }
-
     void runMethod(const Pair &p, const Method &m, Tally::PerMethod &tally)
     {
         PackageInputs in;
@@ -809,11 +813,13 @@ private:
         }
         ASSERT_FALSE(optimised.empty()) << "optimised build failed: " << where << "\n" << optLog;
         if (!plain.empty()) {
-            EXPECT_EQ("", compareRebuilt(plain, m, in)) << "default package: " << where;
+            EXPECT_EQ("", compareRebuilt(plain, m, in, oldImage_, newImage_))
+                << "default package: " << where;
         }
         EXPECT_TRUE(verified) << "optimised package not read back: " << where;
         EXPECT_TRUE(findings.empty()) << "optimised package: " << where << ": " << findings.front();
-        EXPECT_EQ("", compareRebuilt(optimised, m, in)) << "optimised package: " << where;
+        EXPECT_EQ("", compareRebuilt(optimised, m, in, oldImage_, newImage_))
+            << "optimised package: " << where;
         ++tally.packages;
         if (plain.empty())
             return;
@@ -990,4 +996,57 @@ TEST(KnownFaults, InplaceResolverOverlap)
         GTEST_SKIP() << "KNOWN FAULT, left to the in-place generator's owners: no method 3 "
                         "package for "
                      << p.describe() << ": \"" << kResolverOverlap << "\"";
+}
+
+// The independent reader is no rubber stamp: a package checked against another new image, or
+// with one data byte changed and its CRC made to match again, is refused.
+TEST(OptimizedRoundTrip, IndependentReaderRefusesWrongPackages)
+{
+    QTemporaryDir tmp;
+    const std::string dir = tmp.path().toStdString() + "/";
+    Bench bench; // writes the partition tables
+    const Pair p = makePair(4, Sizes::Small);
+    for (const Method &m :
+         {Method{false, 1}, Method{false, 3}, Method{false, 4}, Method{true, 1}, Method{true, 3}}) {
+        SCOPED_TRACE(methodName(m));
+        Bytes old = p.oldImage;
+        Bytes nw = p.newImage;
+        if (m.zn) {
+            Samples::stampZn3150(old, "1.0.0");
+            Samples::stampZn3150(nw, "1.0.1");
+        } else {
+            Samples::stampKlm4410(old, "KLM_1.0", 0x42);
+            Samples::stampKlm4410(nw, "KLM_1.1", 0x42);
+        }
+        writeBytes(dir + "old.bin", old);
+        writeBytes(dir + "new.bin", nw);
+        PackageInputs in;
+        in.partition = bench.path(m.zn ? "z.part" : "k.part");
+        in.oldImage = dir + "old.bin";
+        in.newImage = dir + "new.bin";
+        in.method = m.method;
+        const std::string out = dir + "p.pkg"; // request() keeps a pointer to it
+        PackRequest req = request(m.method, in.partition, in.newImage, in.oldImage, out);
+        req.optimize = 1;
+        ::testing::internal::CaptureStdout();
+        const int rc = fota_make_package(req);
+        ::testing::internal::GetCapturedStdout();
+        ASSERT_EQ(0, rc);
+        const Bytes pkg = readBytes(out);
+        ASSERT_EQ("", compareRebuilt(pkg, m, in, old, nw));
+
+        Bytes other = nw;
+        other[other.size() / 2] ^= 0x10;
+        EXPECT_NE("", compareRebuilt(pkg, m, in, old, other));
+
+        // The last data byte that is not filler, then the CRC over it again.
+        Bytes bad = pkg;
+        size_t at = bad.size() - 1;
+        while (at > 0 && bad[at] == 0xFF)
+            --at;
+        bad[at] ^= 0x01;
+        put32(bad, 12,
+              static_cast<uint32_t>(::crc32(0, &bad[16], static_cast<uInt>(bad.size() - 16))));
+        EXPECT_NE("", compareRebuilt(bad, m, in, old, nw));
+    }
 }
