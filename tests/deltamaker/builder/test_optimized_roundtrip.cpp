@@ -585,8 +585,6 @@ struct Tally {
         int smaller = 0;  // of them strictly smaller than the default package
         int64_t defaultBytes = 0;
         int64_t optimisedBytes = 0;
-        std::vector<uint64_t> knownResolverOverlap; // seeds, see KnownFaults
-        std::vector<uint64_t> knownLargerPatch;     // seeds, see KnownFaults
     };
     int pairs = 0;
     int failedPairs = 0;
@@ -600,26 +598,6 @@ struct Tally {
         return n;
     }
 };
-
-// What the in-place generator prints when a relocation would overwrite data still needed.
-constexpr const char *kResolverOverlap = "relocated data overlaps needed data";
-
-// True when some block record of `optimised` is a patch where the same record of `plain` holds
-// the block compressed alone (the default patch did not fit its buffer).
-bool patchedWhereDefaultStoredAlone(const Bytes &plain, const Bytes &optimised, bool zn)
-{
-    const size_t header = zn ? 64 : 112;
-    if ((!zn && plain[7] != 0x42) || (zn && plain[7] != 1) || plain.size() < header ||
-        optimised.size() < header || le32(plain, 16) != le32(optimised, 16))
-        return false;
-    const size_t count = le32(plain, 16);
-    if (header + count * 112 > std::min(plain.size(), optimised.size()))
-        return false;
-    for (size_t r = 0; r < count; ++r)
-        if (plain[header + r * 112 + 40] == 0 && optimised[header + r * 112 + 40] == 1)
-            return true;
-    return false;
-}
 
 std::string firstDifference(const Bytes &a, const Bytes &b)
 {
@@ -793,45 +771,16 @@ private:
         bool verified = false;
         const Bytes plain = build(req, false, path("default.pkg"), plainLog, findings, verified);
         const Bytes optimised = build(req, true, path("optimised.pkg"), optLog, findings, verified);
-        if (plain.empty()) {
-            if (m.method == 3 && plainLog.find(kResolverOverlap) != std::string::npos) {
-                // Known: the in-place resolver cannot place a relocation (see
-                // KnownFaults.InplaceResolverOverlap); the optimised build may fail the same way.
-                tally.knownResolverOverlap.push_back(p.seed);
-                if (verbose_)
-                    std::printf("  known fault, in-place resolver overlap: %s\n", where.c_str());
-                if (optimised.empty()) {
-                    EXPECT_NE(std::string::npos, optLog.find(kResolverOverlap))
-                        << "optimised build failed otherwise: " << where << "\n"
-                        << optLog;
-                    return;
-                }
-            } else {
-                ADD_FAILURE() << "default build failed: " << where << "\n" << plainLog;
-                return;
-            }
-        }
+        ASSERT_FALSE(plain.empty()) << "default build failed: " << where << "\n" << plainLog;
         ASSERT_FALSE(optimised.empty()) << "optimised build failed: " << where << "\n" << optLog;
-        if (!plain.empty()) {
-            EXPECT_EQ("", compareRebuilt(plain, m, in, oldImage_, newImage_))
-                << "default package: " << where;
-        }
+        EXPECT_EQ("", compareRebuilt(plain, m, in, oldImage_, newImage_))
+            << "default package: " << where;
         EXPECT_TRUE(verified) << "optimised package not read back: " << where;
         EXPECT_TRUE(findings.empty()) << "optimised package: " << where << ": " << findings.front();
         EXPECT_EQ("", compareRebuilt(optimised, m, in, oldImage_, newImage_))
             << "optimised package: " << where;
+        EXPECT_LE(optimised.size(), plain.size()) << "optimised package larger: " << where;
         ++tally.packages;
-        if (plain.empty())
-            return;
-        if (optimised.size() > plain.size() &&
-            patchedWhereDefaultStoredAlone(plain, optimised, m.zn)) {
-            // Known: see KnownFaults.OptimisedPatchLargerThanBlockStoredAlone.
-            tally.knownLargerPatch.push_back(p.seed);
-            if (verbose_)
-                std::printf("  known fault, optimised patch larger: %s\n", where.c_str());
-        } else {
-            EXPECT_LE(optimised.size(), plain.size()) << "optimised package larger: " << where;
-        }
         tally.smaller += optimised.size() < plain.size();
         tally.defaultBytes += int64_t(plain.size());
         tally.optimisedBytes += int64_t(optimised.size());
@@ -839,7 +788,6 @@ private:
 
     QTemporaryDir tmp_;
     std::string dir_;
-    const bool verbose_ = envNumber("TESSEL_ROUNDTRIP_VERBOSE", 0) != 0;
     Bytes oldImage_, newImage_; // the stamped images of the method being built
 };
 
@@ -853,16 +801,6 @@ void report(const char *what, const Tally &t, double seconds)
                     methodName(kMethods[i]).c_str(), m.packages, m.smaller,
                     static_cast<long long>(m.defaultBytes),
                     static_cast<long long>(m.optimisedBytes));
-        const auto seeds = [](const char *what, const std::vector<uint64_t> &list) {
-            if (list.empty())
-                return;
-            std::printf("    known fault, %s: %zu, seeds", what, list.size());
-            for (size_t k = 0; k < list.size() && k < 20; ++k)
-                std::printf(" %llu", static_cast<unsigned long long>(list[k]));
-            std::printf("%s\n", list.size() > 20 ? " ..." : "");
-        };
-        seeds("in-place resolver overlap", m.knownResolverOverlap);
-        seeds("optimised patch larger than the block stored alone", m.knownLargerPatch);
     }
 }
 
@@ -959,43 +897,26 @@ TEST(OptimizedRoundTrip, MultiMebibytePairs)
     runCase("multi-MiB pairs", seedRange(kHugePairs, 0, 0.01), Sizes::Huge);
 }
 
-// Known faults found by the pairs above. Each test reproduces its fault and skips with the
-// reason while the fault stands (the seeded cases count such packages apart and print their
-// seeds), and passes once it is mended.
+// Pairs that once failed, kept as they are whatever the seeded ranges become.
 
-// Seed 142 (small): KLM4410 method 1 with 128-byte images that share nothing. sw_bsdiff's
-// patch does not fit its buffer ("outBuff not enough"), so the default package stores the
-// block compressed alone (69 bytes); sw_bsdiff_opt's patch fits (108 bytes) and the builder
-// takes it, so the optimised package is 32 bytes larger than the default one. It is sound.
-TEST(KnownFaults, OptimisedPatchLargerThanBlockStoredAlone)
+// Seed 142 (small): KLM4410 method 1 with 128-byte images that share nothing. The default
+// patch does not fit its buffer, so the default package stores the block compressed alone; the
+// optimised package once held the optimised patch instead, 32 bytes larger.
+TEST(OptimizedRoundTrip, PatchNoLargerThanTheBlockStoredAlone)
 {
     Bench bench;
     Tally t;
-    const Pair p = makePair(142, Sizes::Small);
-    ASSERT_TRUE(bench.run(p, t));
-    if (!t.methods[1].knownLargerPatch.empty())
-        GTEST_SKIP() << "KNOWN FAULT, left to the encoder's owners: the optimised KLM4410 method 1 "
-                        "package of "
-                     << p.describe()
-                     << " is larger than the default one: its block patch replaces a block the "
-                        "default build stored compressed alone, which is smaller";
+    EXPECT_TRUE(bench.run(makePair(142, Sizes::Small), t));
 }
 
-// Seed 5549 (small, zero runs, old 40960 bytes, new 40676 bytes): the in-place generator
-// finds that a relocation would overwrite old bytes still needed ("moveConflict_New3()-
-// preInsertP return not null"), refuses to write a patch, and the ZN3150 method 3 package
-// cannot be built with either encoder (the KLM4410 header bytes change the pair enough for it
-// to build). Nothing unsound is written. About one zero-runs pair in 3000 does this.
-TEST(KnownFaults, InplaceResolverOverlap)
+// Seed 5549 (small, zero runs, old 40960 bytes, new 40676 bytes): a relocation landing across
+// a pure-literal piece's old position once made the in-place generator refuse the ZN3150
+// method 3 patch with either encoder.
+TEST(OptimizedRoundTrip, InplaceRelocationAcrossALiteralPiece)
 {
     Bench bench;
     Tally t;
-    const Pair p = makePair(5549, Sizes::Small);
-    ASSERT_TRUE(bench.run(p, t));
-    if (!t.methods[3].knownResolverOverlap.empty() || !t.methods[6].knownResolverOverlap.empty())
-        GTEST_SKIP() << "KNOWN FAULT, left to the in-place generator's owners: no method 3 "
-                        "package for "
-                     << p.describe() << ": \"" << kResolverOverlap << "\"";
+    EXPECT_TRUE(bench.run(makePair(5549, Sizes::Small), t));
 }
 
 // The independent reader is no rubber stamp: a package checked against another new image, or
