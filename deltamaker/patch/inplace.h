@@ -12,6 +12,9 @@ struct InplaceOptions {
     // smaller form is kept. Same control records and data blocks, same property bytes, never
     // larger than the default patch; several times slower.
     bool optimize = false;
+    // Threads for the independent compressions: 0 every core, 1 one after the other. The patch
+    // bytes do not depend on it.
+    int threads = 0;
 };
 
 // Makes the in-place patch of old -> new and writes it to outPath (created without truncation;

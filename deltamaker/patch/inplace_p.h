@@ -7,6 +7,8 @@
 
 namespace deltamaker::detail {
 
+class TaskPool;
+
 // One stretch of the match scan: new bytes [newPos, newPos + diffLen) are old bytes from oldPos
 // plus difference bytes, then extraLen literal bytes follow.
 struct InplaceStretch {
@@ -46,7 +48,7 @@ bool inplaceScanLoading(const uint8_t *oldData, int32_t oldSize, int32_t newSize
 int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                       int32_t newSize, const std::vector<InplaceStretch> &stretches,
                       std::vector<uint8_t> &patch, InplaceBuildStats *stats = nullptr,
-                      bool strong = false);
+                      bool strong = false, TaskPool *pool = nullptr);
 
 // The uncompressed control stream and data blocks of an in-place patch.
 struct InplaceStreams {
@@ -62,10 +64,11 @@ int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newDa
 
 // Builds the container (header and the three compressed streams) from the uncompressed control
 // stream and blocks. The extra stream is left out when `extra` is empty. Returns 0 or -1.
-// `strong`: each stream is compressed with lzma_pack_smallest.
+// `strong`: each stream is compressed with lzma_pack_smallest. `pool`: the streams are compressed
+// at once on it (null: one after the other); the same bytes either way.
 int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<uint8_t> &diff,
                          const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch,
-                         bool strong = false);
+                         bool strong = false, TaskPool *pool = nullptr);
 
 // Applies `patch` on the device simulator and compares the result with the new image. Returns 0,
 // or -1 after printing why the patch must not be handed out.
