@@ -238,11 +238,13 @@ void makeBlock(BlockJob &b, bool optimize)
 void readBlock(BlockJob &b, const char *oldPath, const char *newPath)
 {
     b.readMessages.clear();
-    t_capture = &b.readMessages;
+    struct Capture {
+        explicit Capture(std::vector<std::pair<int, std::string>> *to) { t_capture = to; }
+        ~Capture() { t_capture = nullptr; }
+    } capture(&b.readMessages);
     b.readFailed =
         file_read(newPath, b.offset, b.newBlock.data(), b.newLen) != b.newLen ||
         (b.withOld && file_read(oldPath, b.offset, b.oldBlock.data(), b.oldLen) != b.oldLen);
-    t_capture = nullptr;
 }
 
 // Appends block b's record and data, saying exactly what the one-block-at-a-time build says
