@@ -174,7 +174,8 @@ const Method kGenerated[] = {
     {"ZN3150/3-inplace", 3, "zn_part.bin", "", "z_old.bin", "z_new.bin", "", ""},
 };
 
-// Args: index into kGenerated, image size. Here `board` names the partition table file.
+// Args: index into kGenerated, image size, threads (0 every core, 1 one after the other). Here
+// `board` names the partition table file.
 void BM_BuildGenerated(benchmark::State &state)
 {
     const Method &m = kGenerated[state.range(0)];
@@ -186,7 +187,9 @@ void BM_BuildGenerated(benchmark::State &state)
     setPath(req.boot_path, dir, m.boot);
     setPath(req.old_path, dir, m.oldImage);
     setPath(req.new_path, dir, m.newImage);
+    req.threads = static_cast<int32_t>(state.range(2));
     runBuild(state, req, m, out);
+    state.SetLabel(std::string(m.name) + (req.threads == 1 ? " 1 thread" : " every core"));
 }
 
 // Method 2 carries both images whole in a 4 MiB data area, so it is measured on 1 MiB only.
@@ -195,7 +198,8 @@ void generatedArgs(benchmark::internal::Benchmark *b)
     for (int64_t size : {int64_t(1) << 20, int64_t(4) << 20})
         for (int64_t i = 0; i < int64_t(sizeof kGenerated / sizeof kGenerated[0]); ++i)
             if (!(kGenerated[i].method == 2 && size > (1 << 20)))
-                b->Args({i, size});
+                for (int64_t threads : {1, 0})
+                    b->Args({i, size, threads});
 }
 BENCHMARK(BM_BuildGenerated)->Apply(generatedArgs)->Unit(benchmark::kMillisecond);
 

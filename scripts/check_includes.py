@@ -12,12 +12,13 @@ import sys
 # Each folder may include only folders listed for it: the layers point one way.
 LAYERS = {
     "lzma": set(),
+    "parallel": set(),
     "format": set(),
     "io": {"format"},
     "verify": {"format", "lzma", "io"},
-    "patch": {"format", "lzma", "io", "verify"},
+    "patch": {"format", "lzma", "io", "verify", "parallel"},
     "samples": set(),
-    "builder": {"format", "lzma", "io", "verify", "patch"},
+    "builder": {"format", "lzma", "io", "verify", "patch", "parallel"},
     "cli": {"format", "io", "verify", "builder", "samples"},
     "window": {"builder", "format"},
 }

@@ -4,7 +4,7 @@
 TESSEL_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qtbase5-dev libqt5serialport5-dev
-  lzma-dev zlib1g-dev libssl-dev
+  lzma-dev zlib1g-dev libssl-dev libdivsufsort-dev
   libgtest-dev libbenchmark-dev
   fonts-wqy-microhei qttranslations5-l10n
   xvfb xauth

@@ -5,6 +5,7 @@
 #include "deltamaker/builder/fota_log_p.h"
 #include "deltamaker/format/package_layout.h"
 #include "deltamaker/lzma/lzma_lib.h"
+#include "deltamaker/parallel/task_pool_p.h"
 #include "deltamaker/patch/bsdiff.h"
 #include "deltamaker/patch/bsdiff_opt.h"
 #include "deltamaker/patch/inplace.h"
@@ -34,6 +35,8 @@
 #include <unistd.h>
 
 namespace detail = deltamaker::detail;
+
+static_assert(kFotaMaxThreads == detail::kMaxBuildThreads, "one thread limit for every caller");
 
 #ifndef O_BINARY
 #define O_BINARY 0
@@ -92,10 +95,16 @@ thread_local char t_progressStage[32];
 thread_local int t_progressPercent = -2;
 // The request's encoder choice, for the stages that do not see the request.
 thread_local bool t_optimize = false;
+// The running build's thread count and pool (owned by the build call; null outside one).
+// Plain values: pool threads never read them, the build's stages pass on what they need.
+thread_local int t_threads = 1;
+thread_local detail::TaskPool *t_pool = nullptr;
+// While set, builder messages are kept here instead of being handed to the sink.
+thread_local std::vector<std::pair<int, std::string>> *t_capture = nullptr;
 
 int packBlock(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen)
 {
-    return t_optimize ? lzma_pack_smallest(src, srcLen, dst, dstLen)
+    return t_optimize ? lzma_pack_smallest(src, srcLen, dst, dstLen, t_pool)
                       : lzma_pack(src, srcLen, dst, dstLen);
 }
 
@@ -191,9 +200,154 @@ bool appendFile(const char *path, size_t *sizeOut)
     return true;
 }
 
+// One block of a partition: read on the build thread, patched or compressed on any thread of
+// the pool, then turned into its record on the build thread in block order. The work touches
+// nothing but the job, so any thread can do it; what it would say is kept for the commit.
+struct BlockJob {
+    int64_t offset = 0;
+    int64_t oldLen = 0; // 0: no old counterpart
+    int64_t newLen = 0;
+    bool withOld = false;
+    bool readFailed = false;
+    std::vector<std::pair<int, std::string>> readMessages; // said while reading, in order
+    std::vector<uint8_t> oldBlock = std::vector<uint8_t>(kBlockSize);
+    std::vector<uint8_t> newBlock = std::vector<uint8_t>(kBlockSize);
+    std::vector<uint8_t> out = std::vector<uint8_t>(kPatchBuffer);
+    // Results.
+    bool fellBack = false;   // the patch did not fit: compressed alone
+    bool packFailed = false; // compression alone failed
+    size_t patchLen = 0;
+    uint8_t type = 0;
+    uint8_t props[kLzmaPropsSize] = {};
+    uint8_t oldHash[32] = {};
+    uint8_t newHash[32] = {};
+};
+
+// Patches or compresses one block. Runs on any thread; the encoder choice is passed in, and the
+// property bytes of this thread's compression are kept with the block.
+void makeBlock(BlockJob &b, bool optimize)
+{
+    b.fellBack = b.packFailed = false;
+    bool packedAlone = false;
+    if (b.withOld) {
+        int64_t len = 0;
+        const auto diff = optimize ? sw_bsdiff_opt : sw_bsdiff;
+        if (diff(b.oldBlock.data(), b.oldLen, b.newBlock.data(), b.newLen, b.out.data(), &len) ==
+                0 &&
+            len >= 0 && static_cast<size_t>(len) <= kBlockSize) {
+            detail::block_sha256(b.oldBlock.data(), static_cast<size_t>(b.oldLen), b.oldHash);
+            b.patchLen = static_cast<size_t>(len);
+            b.type = 1;
+            if (optimize && packAloneIfSmaller(b.newBlock.data(), static_cast<size_t>(b.newLen),
+                                               b.out.data(), &b.patchLen)) {
+                // Stored as a block without an old counterpart, which every device reads.
+                std::memset(b.oldHash, 0, sizeof b.oldHash);
+                b.type = 0;
+                b.withOld = false;
+                b.oldLen = 0;
+                packedAlone = true;
+            }
+        } else {
+            // A patch that cannot fit (a short last block has no room for its header):
+            // the block goes in compressed alone, which every device reads.
+            b.fellBack = true;
+            b.withOld = false;
+            b.oldLen = 0;
+        }
+    }
+    if (!b.withOld && !packedAlone) {
+        b.patchLen = 2 * kBlockSize;
+        const int rc = optimize ? lzma_pack_smallest(b.newBlock.data(),
+                                                     static_cast<size_t>(b.newLen), b.out.data(),
+                                                     &b.patchLen)
+                                : lzma_pack(b.newBlock.data(), static_cast<size_t>(b.newLen),
+                                            b.out.data(), &b.patchLen);
+        b.packFailed = rc != 0;
+        b.type = 0;
+    }
+    std::memcpy(b.props, g_lzma_props, kLzmaPropsSize);
+    detail::block_sha256(b.newBlock.data(), static_cast<size_t>(b.newLen), b.newHash);
+}
+
+// Reads a block's bytes on the build thread, keeping what the readers say for the commit.
+void readBlock(BlockJob &b, const char *oldPath, const char *newPath)
+{
+    b.readMessages.clear();
+    struct Capture {
+        explicit Capture(std::vector<std::pair<int, std::string>> *to) { t_capture = to; }
+        ~Capture() { t_capture = nullptr; }
+    } capture(&b.readMessages);
+    b.readFailed =
+        file_read(newPath, b.offset, b.newBlock.data(), b.newLen) != b.newLen ||
+        (b.withOld && file_read(oldPath, b.offset, b.oldBlock.data(), b.oldLen) != b.oldLen);
+}
+
+// Appends block b's record and data, saying exactly what the one-block-at-a-time build says
+// at this block. False when the build fails here.
+bool commitBlock(BlockJob &b, const char *part, uint32_t partAddr)
+{
+    for (const auto &m : b.readMessages)
+        detail::fota_log(m.first, "%s", m.second.c_str());
+    if (b.readFailed)
+        return false;
+    if (g_controlLen + kBlockRecordSize > kBuildAreaSize) {
+        detail::fota_log(kError, "control area full at %s block 0x%llx\n", part,
+                         static_cast<unsigned long long>(b.offset));
+        return false;
+    }
+    if (b.fellBack)
+        detail::fota_log(kInfo,
+                         "block of %s at 0x%llx: its patch does not fit, stored "
+                         "compressed without the old block\n",
+                         part, static_cast<unsigned long long>(b.offset));
+    if (b.packFailed) {
+        detail::fota_log(kError, "compression of %s at 0x%llx failed\n", part,
+                         static_cast<unsigned long long>(b.offset));
+        return false;
+    }
+    if (b.patchLen > kBlockSize) {
+        detail::fota_log(kError, "patchlen size %ld too long \n", static_cast<long>(b.patchLen));
+        return false;
+    }
+    const size_t stored = fota_round16(b.patchLen);
+    if (stored > kBuildAreaSize - g_dataLen) {
+        detail::fota_log(kError, "data area full at %s block 0x%llx\n", part,
+                         static_cast<unsigned long long>(b.offset));
+        return false;
+    }
+    uint8_t *rec = g_control.data() + g_controlLen;
+    std::memset(rec, 0, kBlockRecordSize);
+    std::strncpy(reinterpret_cast<char *>(rec + kRecName), part, kPartNameSize);
+    if (b.type == 1)
+        std::memcpy(rec + kRecOldHash, b.oldHash, sizeof b.oldHash);
+    rec[kRecType] = b.type;
+    const uint32_t addr = partAddr + static_cast<uint32_t>(b.offset);
+    fota_put32(rec + kRecAddr, addr);
+    fota_put32(rec + kRecOldLen, static_cast<uint32_t>(b.oldLen));
+    fota_put32(rec + kRecAddr2, addr);
+    fota_put32(rec + kRecNewLen, static_cast<uint32_t>(b.newLen));
+    fota_put32(rec + kRecOffset, static_cast<uint32_t>(g_dataLen));
+    fota_put32(rec + kRecDataLen, static_cast<uint32_t>(b.patchLen));
+    rec[kRecOne] = 1;
+    // The property bytes of the compression that made this block, wherever it ran; the build
+    // thread's store is left as after the last block, as when the blocks are made here.
+    std::memcpy(rec + kRecProps, b.props, kLzmaPropsSize);
+    std::memcpy(g_lzma_props, b.props, kLzmaPropsSize);
+    rec[kRecZero] = 0;
+    std::memcpy(rec + kRecNewHash, b.newHash, sizeof b.newHash);
+    std::memcpy(g_data.data() + g_dataLen, b.out.data(), b.patchLen);
+    std::memset(g_data.data() + g_dataLen + b.patchLen, 0xFF, stored - b.patchLen); // filler
+    g_dataLen += stored;
+    g_controlLen += kBlockRecordSize;
+    return true;
+}
+
 // Makes the records of one partition (see the block layout): patched against the old block
 // while both have bytes left and useOld is set, compressed alone otherwise. Every record lies
-// inside the partition: a file larger than it fails before any record is made.
+// inside the partition: a file larger than it fails before any record is made. The blocks are
+// made a batch at a time on the build's pool and appended strictly in block order, so records,
+// data and messages are those of a one-block-at-a-time build, whatever the thread count; a
+// failing block ends the build with its own message, and blocks after it say nothing.
 int runBlocks(const char *part, const char *oldPath, const char *newPath, bool useOld)
 {
     int64_t oldLeft = 0;
@@ -222,101 +376,48 @@ int runBlocks(const char *part, const char *oldPath, const char *newPath, bool u
     if (!fitsPartition(newPath, newLeft, part, partAddr, partSize))
         return -1;
 
-    std::vector<uint8_t> oldBlock(kBlockSize);
-    std::vector<uint8_t> newBlock(kBlockSize);
-    std::vector<uint8_t> out(kPatchBuffer);
     const int64_t blocks = (newLeft + static_cast<int64_t>(kBlockSize) - 1) / kBlockSize;
+    // Eight blocks per thread in flight: little idle time at the end of a batch, and memory
+    // stays bounded (80 KiB a block).
+    const int threads = t_pool ? t_pool->threads() : 1;
+    const size_t batch =
+        threads < 2 ? 1 : static_cast<size_t>(std::min<int64_t>(blocks, 8 * threads));
+    std::vector<BlockJob> jobs(batch);
+    const bool optimize = t_optimize;
     int64_t done = 0;
     int64_t offset = 0;
     while (newLeft > 0) {
-        detail::fota_progress("block patches", static_cast<int>(done * 100 / blocks));
-        bool withOld = oldLeft > 0;
-        const int64_t newLen = std::min<int64_t>(newLeft, kBlockSize);
-        int64_t oldLen = withOld ? std::min<int64_t>(oldLeft, kBlockSize) : 0;
-        if (file_read(newPath, offset, newBlock.data(), newLen) != newLen)
-            return -1;
-        if (withOld && file_read(oldPath, offset, oldBlock.data(), oldLen) != oldLen)
-            return -1;
-        if (g_controlLen + kBlockRecordSize > kBuildAreaSize) {
-            detail::fota_log(kError, "control area full at %s block 0x%llx\n", part,
-                             static_cast<unsigned long long>(offset));
-            return -1;
+        // Read the next batch here; stop at the first block that cannot be read.
+        size_t ready = 0;
+        size_t count = 0;
+        while (count < batch && newLeft > 0) {
+            BlockJob &b = jobs[count++];
+            b.offset = offset;
+            b.withOld = oldLeft > 0;
+            b.newLen = std::min<int64_t>(newLeft, kBlockSize);
+            b.oldLen = b.withOld ? std::min<int64_t>(oldLeft, kBlockSize) : 0;
+            readBlock(b, oldPath, newPath);
+            offset += static_cast<int64_t>(kBlockSize);
+            oldLeft = oldLeft > static_cast<int64_t>(kBlockSize) ? oldLeft - kBlockSize : 0;
+            newLeft = newLeft > static_cast<int64_t>(kBlockSize) ? newLeft - kBlockSize : 0;
+            if (b.readFailed)
+                break;
+            ++ready;
         }
-        uint8_t *rec = g_control.data() + g_controlLen;
-        std::memset(rec, 0, kBlockRecordSize);
-        std::strncpy(reinterpret_cast<char *>(rec + kRecName), part, kPartNameSize);
-        size_t patchLen = 0;
-        bool packedAlone = false;
-        if (withOld) {
-            int64_t len = 0;
-            const auto diff = t_optimize ? sw_bsdiff_opt : sw_bsdiff;
-            if (diff(oldBlock.data(), oldLen, newBlock.data(), newLen, out.data(), &len) == 0 &&
-                len >= 0 && static_cast<size_t>(len) <= kBlockSize) {
-                detail::block_sha256(oldBlock.data(), static_cast<size_t>(oldLen),
-                                     rec + kRecOldHash);
-                patchLen = static_cast<size_t>(len);
-                rec[kRecType] = 1;
-                if (t_optimize && packAloneIfSmaller(newBlock.data(), static_cast<size_t>(newLen),
-                                                     out.data(), &patchLen)) {
-                    // Stored as a block without an old counterpart, which every device reads.
-                    std::memset(rec + kRecOldHash, 0, kRecNewHash - kRecOldHash);
-                    withOld = false;
-                    oldLen = 0;
-                    packedAlone = true;
-                    rec[kRecType] = 0;
-                }
-            } else {
-                // A patch that cannot fit (a short last block has no room for its header):
-                // the block goes in compressed alone, which every device reads.
-                detail::fota_log(kInfo,
-                                 "block of %s at 0x%llx: its patch does not fit, stored "
-                                 "compressed without the old block\n",
-                                 part, static_cast<unsigned long long>(offset));
-                withOld = false;
-                oldLen = 0;
-            }
+        const auto make = [&jobs, optimize](size_t i) { makeBlock(jobs[i], optimize); };
+        if (t_pool && ready > 1) {
+            if (!t_pool->run(ready, make))
+                throw std::bad_alloc(); // a block's work ran out of memory
+        } else {
+            for (size_t i = 0; i < ready; ++i)
+                make(i);
         }
-        if (!withOld && !packedAlone) {
-            patchLen = 2 * kBlockSize;
-            if (packBlock(newBlock.data(), static_cast<size_t>(newLen), out.data(), &patchLen) !=
-                0) {
-                detail::fota_log(kError, "compression of %s at 0x%llx failed\n", part,
-                                 static_cast<unsigned long long>(offset));
+        for (size_t i = 0; i < count; ++i) {
+            detail::fota_progress("block patches", static_cast<int>(done * 100 / blocks));
+            if (!commitBlock(jobs[i], part, partAddr))
                 return -1;
-            }
-            rec[kRecType] = 0;
+            ++done;
         }
-        if (patchLen > kBlockSize) {
-            detail::fota_log(kError, "patchlen size %ld too long \n",
-                             static_cast<long>(patchLen));
-            return -1;
-        }
-        const size_t stored = fota_round16(patchLen);
-        if (stored > kBuildAreaSize - g_dataLen) {
-            detail::fota_log(kError, "data area full at %s block 0x%llx\n", part,
-                             static_cast<unsigned long long>(offset));
-            return -1;
-        }
-        const uint32_t addr = partAddr + static_cast<uint32_t>(offset);
-        fota_put32(rec + kRecAddr, addr);
-        fota_put32(rec + kRecOldLen, static_cast<uint32_t>(oldLen));
-        fota_put32(rec + kRecAddr2, addr);
-        fota_put32(rec + kRecNewLen, static_cast<uint32_t>(newLen));
-        fota_put32(rec + kRecOffset, static_cast<uint32_t>(g_dataLen));
-        fota_put32(rec + kRecDataLen, static_cast<uint32_t>(patchLen));
-        rec[kRecOne] = 1;
-        std::memcpy(rec + kRecProps, g_lzma_props, kLzmaPropsSize);
-        rec[kRecZero] = 0;
-        detail::block_sha256(newBlock.data(), static_cast<size_t>(newLen), rec + kRecNewHash);
-        std::memcpy(g_data.data() + g_dataLen, out.data(), patchLen);
-        std::memset(g_data.data() + g_dataLen + patchLen, 0xFF, stored - patchLen); // filler
-        g_dataLen += stored;
-        g_controlLen += kBlockRecordSize;
-
-        offset += static_cast<int64_t>(kBlockSize);
-        oldLeft = oldLeft > static_cast<int64_t>(kBlockSize) ? oldLeft - kBlockSize : 0;
-        newLeft = newLeft > static_cast<int64_t>(kBlockSize) ? newLeft - kBlockSize : 0;
-        ++done;
     }
     detail::fota_progress("block patches", 100);
     return 0;
@@ -666,6 +767,7 @@ bool appendInplacePatch(const PackRequest &req)
         [](const char *stage, int percent) { detail::fota_progress(stage, percent); });
     InplaceOptions options;
     options.optimize = req.optimize != 0;
+    options.threads = t_threads;
     const int made = sw_bsdiff_new(req.old_path, req.new_path, scratch.path(), options);
     detail::set_inplace_progress(nullptr);
     if (made != 0) {
@@ -1194,6 +1296,17 @@ int dispatch(int type, const PackRequest &req, const Versions &v)
 int makePackage(PackRequest request)
 {
     t_optimize = request.optimize != 0;
+    // Joined when the build returns: no thread outlives it.
+    detail::TaskPool pool(detail::resolve_threads(request.threads));
+    t_pool = &pool;
+    t_threads = pool.threads();
+    struct ForgetPool {
+        ~ForgetPool()
+        {
+            t_pool = nullptr;
+            t_threads = 1;
+        }
+    } forgetPool;
     if (t_optimize)
         detail::fota_log(kInfo, "optimising encoder: smaller streams in the same format, a "
                                 "longer build\n");
@@ -1283,18 +1396,21 @@ namespace deltamaker::detail {
 void fota_log(int level, const char *fmt, ...)
 {
     FotaLogSink sink;
-    {
+    if (!t_capture) {
         std::lock_guard<std::mutex> hold(g_sinkLock);
         sink = g_sink;
+        if (!sink)
+            return;
     }
-    if (!sink)
-        return;
     char buf[2048];
     va_list ap;
     va_start(ap, fmt);
     std::vsnprintf(buf, sizeof buf, fmt, ap);
     va_end(ap);
-    sink(level, buf);
+    if (t_capture)
+        t_capture->emplace_back(level, buf);
+    else
+        sink(level, buf);
 }
 
 void set_package_check(PackageCheck check) { g_packageCheck = std::move(check); }

@@ -18,7 +18,14 @@ struct PackRequest {
     // 1: the optimising encoder (smaller streams in the same format, read by the same device
     // code; several times slower). 0: the default encoder, whose bytes are pinned.
     int32_t optimize;
+    // Threads that build the independent pieces (blocks, streams, trial encodings): 0 every
+    // core, 1 one after the other, at most 64. The package bytes and messages do not depend on
+    // it.
+    int32_t threads;
 };
+
+// Largest PackRequest::threads honoured; more are taken as this many.
+constexpr int32_t kFotaMaxThreads = 64;
 
 // Message levels handed to the sink.
 enum FotaLogLevel { FOTA_LOG_DEBUG = 0, FOTA_LOG_ERROR = 1, FOTA_LOG_WARN = 2, FOTA_LOG_INFO = 3 };

@@ -3,6 +3,7 @@
 #include "deltamaker/patch/inplace.h"
 
 #include "deltamaker/patch/inplace_p.h"
+#include "deltamaker/parallel/task_pool_p.h"
 #include "deltamaker/io/whole_file.h"
 #include "deltamaker/verify/inplace_apply.h"
 
@@ -132,13 +133,15 @@ int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
         // The suffix array is gone: hand its pages back before the resolver allocates.
         detail::releaseFreeMemory();
         std::vector<uint8_t> out;
+        detail::TaskPool pool(detail::resolve_threads(options.threads));
         const int built =
             options.optimize
                 ? detail::buildOptimizedInplacePatch(oldData, static_cast<int32_t>(oldSize),
                                                      newData, static_cast<int32_t>(newSize),
-                                                     stretches, costed, out)
+                                                     stretches, costed, out, &pool)
                 : detail::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
-                                            static_cast<int32_t>(newSize), stretches, out);
+                                            static_cast<int32_t>(newSize), stretches, out,
+                                            nullptr, false, &pool);
         if (built != 0)
             return -1;
 

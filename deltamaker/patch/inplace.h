@@ -13,6 +13,9 @@ struct InplaceOptions {
     // and the smaller form kept. Same format and property bytes, never larger than the default
     // patch; several times slower.
     bool optimize = false;
+    // Threads for the independent compressions: 0 every core, 1 one after the other. The patch
+    // bytes do not depend on it.
+    int threads = 0;
 };
 
 // Makes the in-place patch of old -> new and writes it to outPath (created without truncation;

@@ -51,10 +51,11 @@ bool costedScan(const SuffixArray &I, const uint8_t *oldData, int32_t oldSize,
 }
 
 // Size of the container of `streams` packed as the default encoder packs it, or -1.
-int64_t defaultPackedSize(const InplaceStreams &streams)
+int64_t defaultPackedSize(const InplaceStreams &streams, TaskPool *pool)
 {
     std::vector<uint8_t> patch;
-    if (packInplaceContainer(streams.control, streams.diff, streams.extra, patch, false) != 0)
+    if (packInplaceContainer(streams.control, streams.diff, streams.extra, patch, false, pool) !=
+        0)
         return -1;
     return static_cast<int64_t>(patch.size());
 }
@@ -76,25 +77,25 @@ bool inplaceCostedScan(const PackedSuffixArray &I, const uint8_t *oldData, int32
 int buildOptimizedInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                                int32_t newSize, const std::vector<InplaceStretch> &stretches,
                                const std::vector<InplaceStretch> &costed,
-                               std::vector<uint8_t> &patch)
+                               std::vector<uint8_t> &patch, TaskPool *pool)
 {
     InplaceStreams best;
     if (resolveInplace(oldData, oldSize, newData, newSize, stretches, best) != 0)
         return -1;
-    const int64_t bestSize = defaultPackedSize(best);
+    const int64_t bestSize = defaultPackedSize(best, pool);
     if (bestSize < 0)
         return -1;
     if (!costed.empty()) {
         InplaceStreams other;
         if (resolveInplace(oldData, oldSize, newData, newSize, costed, other) == 0) {
-            const int64_t size = defaultPackedSize(other);
+            const int64_t size = defaultPackedSize(other, pool);
             if (size >= 0 && size < bestSize)
                 std::swap(best, other);
         }
     }
     // The winner packed smallest is no larger than the winner packed by default, which is no
     // larger than the default stretches packed by default: never larger than the default patch.
-    return packInplaceContainer(best.control, best.diff, best.extra, patch, true);
+    return packInplaceContainer(best.control, best.diff, best.extra, patch, true, pool);
 }
 
 } // namespace deltamaker::detail

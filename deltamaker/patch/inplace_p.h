@@ -9,6 +9,8 @@
 
 namespace deltamaker::detail {
 
+class TaskPool;
+
 // One stretch of the match scan: new bytes [newPos, newPos + diffLen) are old bytes from oldPos
 // plus difference bytes, then extraLen literal bytes follow.
 struct InplaceStretch {
@@ -59,7 +61,7 @@ bool inplaceCostedScan(const PackedSuffixArray &I, const uint8_t *oldData, int32
 int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                       int32_t newSize, const std::vector<InplaceStretch> &stretches,
                       std::vector<uint8_t> &patch, InplaceBuildStats *stats = nullptr,
-                      bool strong = false);
+                      bool strong = false, TaskPool *pool = nullptr);
 
 // The optimising encoder's patch: `stretches` (the default scan's) and `costed` (empty: none)
 // are each resolved, and the one whose container is smaller under the default compression is
@@ -68,7 +70,7 @@ int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *ne
 int buildOptimizedInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                                int32_t newSize, const std::vector<InplaceStretch> &stretches,
                                const std::vector<InplaceStretch> &costed,
-                               std::vector<uint8_t> &patch);
+                               std::vector<uint8_t> &patch, TaskPool *pool = nullptr);
 
 // The uncompressed control stream and data blocks of an in-place patch.
 struct InplaceStreams {
@@ -84,10 +86,11 @@ int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newDa
 
 // Builds the container (header and the three compressed streams) from the uncompressed control
 // stream and blocks. The extra stream is left out when `extra` is empty. Returns 0 or -1.
-// `strong`: each stream is compressed with lzma_pack_smallest.
+// `strong`: each stream is compressed with lzma_pack_smallest. `pool`: the streams are compressed
+// at once on it (null: one after the other); the same bytes either way.
 int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<uint8_t> &diff,
                          const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch,
-                         bool strong = false);
+                         bool strong = false, TaskPool *pool = nullptr);
 
 // Applies `patch` on the device simulator and compares the result with the new image. Returns 0,
 // or -1 after printing why the patch must not be handed out.

@@ -8,8 +8,10 @@
 #include "deltamaker/patch/inplace_p.h"
 #include "deltamaker/patch/lzma_pack.h"
 #include "deltamaker/format/sign_magnitude.h"
+#include "deltamaker/parallel/task_pool_p.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -747,12 +749,15 @@ int Resolver::run(const std::vector<InplaceStretch> &stretches, InplaceStreams &
 // LZMA never grows data by more than a small fraction; this bound is generous.
 size_t packCapacity(size_t n) { return n + n / 2 + 4096; }
 
-bool packStream(const std::vector<uint8_t> &src, std::vector<uint8_t> &out, bool strong)
+bool packStream(const std::vector<uint8_t> &src, std::vector<uint8_t> &out, bool strong,
+                TaskPool *pool)
 {
     // The capacity is left uninitialised: only the pages the stream is written to are touched.
     size_t len = packCapacity(src.size());
     std::unique_ptr<uint8_t[]> room(new uint8_t[len]);
-    if ((strong ? lzma_pack_smallest : lzma_pack)(src.data(), src.size(), room.get(), &len) != 0)
+    const int rc = strong ? lzma_pack_smallest(src.data(), src.size(), room.get(), &len, pool)
+                          : lzma_pack(src.data(), src.size(), room.get(), &len);
+    if (rc != 0)
         return false;
     out.assign(room.get(), room.get() + len);
     return true;
@@ -762,15 +767,35 @@ bool packStream(const std::vector<uint8_t> &src, std::vector<uint8_t> &out, bool
 
 int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<uint8_t> &diff,
                          const std::vector<uint8_t> &extra, std::vector<uint8_t> &patch,
-                         bool strong)
+                         bool strong, TaskPool *pool)
 {
     std::vector<uint8_t> c;
     std::vector<uint8_t> d;
     std::vector<uint8_t> x;
     inplace_progress("in-place patch: compressing", -1);
-    if (!packStream(control, c, strong) || !packStream(diff, d, strong) ||
-        (!extra.empty() && !packStream(extra, x, strong)))
-        return -1;
+    if (!pool || pool->threads() < 2) {
+        if (!packStream(control, c, strong, nullptr) || !packStream(diff, d, strong, nullptr) ||
+            (!extra.empty() && !packStream(extra, x, strong, nullptr)))
+            return -1;
+    } else {
+        // The three streams are independent: compressed at once, the largest (diff) first.
+        const std::vector<uint8_t> *src[3] = {&diff, &control, &extra};
+        std::vector<uint8_t> *dst[3] = {&d, &c, &x};
+        bool ok[3] = {false, false, false};
+        std::atomic<bool> outOfMemory{false};
+        const size_t count = extra.empty() ? 2 : 3;
+        const bool ran = pool->run(count, [&](size_t i) {
+            try {
+                ok[i] = packStream(*src[i], *dst[i], strong, pool);
+            } catch (const std::bad_alloc &) {
+                outOfMemory = true;
+            }
+        });
+        if (outOfMemory || !ran)
+            throw std::bad_alloc(); // as the one-after-the-other path reports it
+        if (!ok[0] || !ok[1] || (count == 3 && !ok[2]))
+            return -1;
+    }
     patch.clear();
     patch.reserve(kInplaceHeaderSize + c.size() + d.size() + x.size());
     patch.insert(patch.end(), kPatchMagic, kPatchMagic + kPatchMagicSize);
@@ -785,12 +810,14 @@ int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<
 
 int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                       int32_t newSize, const std::vector<InplaceStretch> &stretches,
-                      std::vector<uint8_t> &patch, InplaceBuildStats *stats, bool strong)
+                      std::vector<uint8_t> &patch, InplaceBuildStats *stats, bool strong,
+                      TaskPool *pool)
 {
     InplaceStreams streams;
     if (resolveInplace(oldData, oldSize, newData, newSize, stretches, streams, stats) != 0)
         return -1;
-    return packInplaceContainer(streams.control, streams.diff, streams.extra, patch, strong);
+    return packInplaceContainer(streams.control, streams.diff, streams.extra, patch, strong,
+                                pool);
 }
 
 int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,

@@ -1,6 +1,7 @@
 #include "deltamaker/patch/lzma_pack.h"
 
 #include "deltamaker/lzma/lzma_lib.h"
+#include "deltamaker/parallel/task_pool_p.h"
 
 #include <cstdio>
 #include <cstring>
@@ -11,20 +12,29 @@ thread_local uint8_t g_lzma_props[kLzmaPropsSize] = {0x00, 0x00, 0x20, 0x00, 0x0
 
 namespace {
 
-int pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen, int fb, unsigned cycles)
+// One compression, silent, touching no thread-local state: the property bytes go to `props`.
+bool compress(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen, int fb,
+              unsigned cycles, uint8_t *props)
 {
-    uint8_t props[kLzmaPropsSize];
     size_t propsSize = kLzmaPropsSize;
     size_t outLen = *dstLen;
     const int rc = LzmaCompressCycles(dst, &outLen, src, srcLen, props, &propsSize, kLzmaLevel,
                                       kLzmaDictSize, kLzmaLc, kLzmaLp, kLzmaPb, fb, kLzmaThreads,
                                       cycles);
-    if (rc != LZMA_LIB_OK) {
+    if (rc != LZMA_LIB_OK)
+        return false;
+    *dstLen = outLen;
+    return true;
+}
+
+int pack(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen, int fb, unsigned cycles)
+{
+    uint8_t props[kLzmaPropsSize];
+    if (!compress(src, srcLen, dst, dstLen, fb, cycles, props)) {
         std::printf("LzmaCompress error\n");
         return -1;
     }
     std::memcpy(g_lzma_props, props, kLzmaPropsSize);
-    *dstLen = outLen;
     return 0;
 }
 
@@ -49,6 +59,39 @@ int lzma_pack_smallest(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *
     size_t strongLen = *dstLen;
     std::unique_ptr<uint8_t[]> other(new (std::nothrow) uint8_t[strongLen ? strongLen : 1]);
     if (other && lzma_pack_strong(src, srcLen, other.get(), &strongLen) == 0 && strongLen < len) {
+        std::memcpy(dst, other.get(), strongLen);
+        len = strongLen;
+    }
+    *dstLen = len;
+    return 0;
+}
+
+int lzma_pack_smallest(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen,
+                       deltamaker::detail::TaskPool *pool)
+{
+    if (!pool || pool->threads() < 2)
+        return lzma_pack_smallest(src, srcLen, dst, dstLen);
+    size_t strongLen = *dstLen;
+    std::unique_ptr<uint8_t[]> other(new (std::nothrow) uint8_t[strongLen ? strongLen : 1]);
+    if (!other)
+        return lzma_pack_smallest(src, srcLen, dst, dstLen);
+    size_t len = *dstLen;
+    uint8_t props[2][kLzmaPropsSize];
+    bool ok[2] = {false, false};
+    const bool ran = pool->run(2, [&](size_t i) {
+        ok[i] = i == 0 ? compress(src, srcLen, dst, &len, kLzmaFb, 0, props[0])
+                       : compress(src, srcLen, other.get(), &strongLen, kLzmaStrongFb,
+                                  kLzmaStrongCycles, props[1]);
+    });
+    // Messages and property bytes as the one-after-the-other call leaves them.
+    if (!ran || !ok[0]) {
+        std::printf("LzmaCompress error\n");
+        return -1;
+    }
+    if (!ok[1])
+        std::printf("LzmaCompress error\n");
+    std::memcpy(g_lzma_props, props[ok[1] ? 1 : 0], kLzmaPropsSize);
+    if (ok[1] && strongLen < len) {
         std::memcpy(dst, other.get(), strongLen);
         len = strongLen;
     }

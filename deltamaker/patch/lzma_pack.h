@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace deltamaker::detail {
+class TaskPool;
+}
+
 // Fixed encoder settings: every package stream depends on them.
 constexpr int kLzmaLevel = 5;
 constexpr unsigned kLzmaDictSize = 0x2000;
@@ -34,3 +38,7 @@ int lzma_pack_strong(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *ds
 // The smaller of lzma_pack's and lzma_pack_strong's streams (lzma_pack's on a tie): never larger
 // than lzma_pack's. Same contract as lzma_pack; needs scratch room of *dstLen bytes.
 int lzma_pack_smallest(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen);
+// The same, with both streams made at once on `pool` (null: one after the other). Same bytes,
+// same messages, and the calling thread's property bytes are set as by the call above.
+int lzma_pack_smallest(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen,
+                       deltamaker::detail::TaskPool *pool);

@@ -10,6 +10,6 @@
 void qsufsort(int32_t *I, int32_t *V, const uint8_t *oldData, int32_t oldSize);
 
 // The same suffix array as qsufsort, entry for entry (a suffix array is unique), made by
-// induced sorting in linear time: I must hold oldSize + 1 entries and no rank array is needed,
-// so the working memory is about 4 bytes per old byte instead of 8. False when memory runs out.
+// libdivsufsort: I must hold oldSize + 1 entries and no rank array is needed, so the working
+// memory is about 4 bytes per old byte instead of 8. False when memory runs out.
 bool suffix_sort(int32_t *I, const uint8_t *oldData, int32_t oldSize);

@@ -387,6 +387,7 @@ bool MainWindow::prepare(Action action, PackRequest &request, QByteArray &output
     if (IConfigFile *config = tools ? tools->config(false) : nullptr)
         config->getInt(QStringLiteral("optimize"), optimize);
     request.optimize = optimize == 1 ? 1 : 0;
+    request.threads = 0; // every core; the package does not depend on it
     outputPath = paths[OutputRow];
     return true;
 }

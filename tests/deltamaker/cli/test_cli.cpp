@@ -276,6 +276,42 @@ TEST_F(Cli, UsageErrorsGiveExitCode2)
     EXPECT_TRUE(help.out.contains("ZN3150 images take methods 1 and 3; KLM4410 images take methods 0 to 4."));
 }
 
+// --threads takes a whole number from 1 to 64 and says so otherwise; any accepted count builds
+// the same package as the default (every core).
+TEST_F(Cli, ThreadsOptionIsCheckedAndKeepsTheBytes)
+{
+    const Case &c = cases()[3]; // KLM4410 blocks: the most parallel build
+    for (const QString &bad : QStringList{"0", "65", "-1", "abc", "2x", "", " 2", "+2", "0x2", "99999999999"}) {
+        SCOPED_TRACE(bad.toStdString());
+        QStringList build = {"build", "--threads", bad, "--method", QString::number(c.method)};
+        build << c.inputs << "--output" << "never.pkg";
+        const CliRun r = deltamaker(build, samples());
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(r.err.startsWith("deltamaker: --threads must be a whole number from 1 to 64, "
+                                     "not \"" + bad + "\"\n"))
+            << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(samples() + "/never.pkg"));
+    }
+    EXPECT_TRUE(deltamaker({"build", "--help"}).out.contains("--threads N"));
+
+    QByteArray reference;
+    for (const QString &threads : {QString(), QString("1"), QString("3"), QString("64")}) {
+        SCOPED_TRACE(threads.toStdString());
+        QStringList build = {"build", "--method", QString::number(c.method)};
+        if (!threads.isEmpty())
+            build << "--threads" << threads;
+        build << c.inputs << "--output" << "threads.pkg";
+        const CliRun r = deltamaker(build, samples());
+        ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+        QFile f(samples() + "/threads.pkg");
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        if (reference.isEmpty())
+            reference = bytes;
+        EXPECT_EQ(bytes, reference);
+    }
+}
+
 // Folders, FIFOs and devices given for every input of every subcommand fail at once with a
 // message naming the path; nothing hangs or aborts.
 TEST_F(Cli, SpecialFilesAreRefusedAsInputs)
