@@ -87,7 +87,8 @@ int buildOptimizedInplacePatch(const uint8_t *oldData, int32_t oldSize, const ui
         return -1;
     if (!costed.empty()) {
         InplaceStreams other;
-        if (resolveInplace(oldData, oldSize, newData, newSize, costed, other) == 0) {
+        if (resolveInplace(oldData, oldSize, newData, newSize, costed, other, nullptr, false) ==
+            0) {
             const int64_t size = defaultPackedSize(other, pool);
             if (size >= 0 && size < bestSize)
                 std::swap(best, other);

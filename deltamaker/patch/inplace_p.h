@@ -80,9 +80,12 @@ struct InplaceStreams {
 };
 
 // buildInplacePatch without the compression: the resolved streams. Returns 0 or -1.
+// `printStats`: the statistics lines go to stdout (once per patch: a second resolution of the
+// same images says nothing).
 int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                    int32_t newSize, const std::vector<InplaceStretch> &stretches,
-                   InplaceStreams &streams, InplaceBuildStats *stats = nullptr);
+                   InplaceStreams &streams, InplaceBuildStats *stats = nullptr,
+                   bool printStats = true);
 
 // Builds the container (header and the three compressed streams) from the uncompressed control
 // stream and blocks. The extra stream is left out when `extra` is empty. Returns 0 or -1.

@@ -334,6 +334,7 @@ public:
 
     int run(const std::vector<InplaceStretch> &stretches, InplaceStreams &streams,
             InplaceBuildStats &stats);
+    void setPrintStats(bool on) { printStats_ = on; }
 
 private:
     PnNode *newPn(int64_t x, int64_t len, int64_t ext)
@@ -402,6 +403,7 @@ private:
     std::vector<int64_t> entries_; // the window's diff entries, three values each
     std::vector<Move> moves_;
     InplaceBuildStats *stats_ = nullptr;
+    bool printStats_ = true;
 };
 
 bool Resolver::addEntryRoom(int64_t window) const
@@ -675,9 +677,11 @@ int Resolver::run(const std::vector<InplaceStretch> &stretches, InplaceStreams &
         diffNodes += kv.second->len != 0;
         extNodes += kv.second->ext != 0;
     }
-    std::printf("\n Totail = %d                Node = %d    Lab = %d",
-                stats.groups + stats.members, stats.groups, stats.members);
-    std::printf("\n diff = %d    ext = %d\n", diffNodes, extNodes);
+    if (printStats_) {
+        std::printf("\n Totail = %d                Node = %d    Lab = %d",
+                    stats.groups + stats.members, stats.groups, stats.members);
+        std::printf("\n diff = %d    ext = %d\n", diffNodes, extNodes);
+    }
 
     // B. Window by window: the window's entries, then the relocations its write forces.
     std::vector<uint8_t> &control = streams.control;
@@ -822,10 +826,11 @@ int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *ne
 
 int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                    int32_t newSize, const std::vector<InplaceStretch> &stretches,
-                   InplaceStreams &streams, InplaceBuildStats *stats)
+                   InplaceStreams &streams, InplaceBuildStats *stats, bool printStats)
 {
     InplaceBuildStats local;
     Resolver r(oldData, oldSize, newData, newSize);
+    r.setPrintStats(printStats);
     const int rc = r.run(stretches, streams, local);
     if (stats)
         *stats = local;

@@ -304,6 +304,27 @@ TEST(InplaceResolver, PrintsTheStatisticsLines)
     EXPECT_EQ("\n Totail = 3                Node = 2    Lab = 1\n diff = 2    ext = 2\n", out);
 }
 
+TEST(InplaceResolver, OptimisedPatchPrintsTheStatisticsOnce)
+{
+    // The optimising encoder resolves a second set of stretches; only the first says its figures.
+    const auto old = randomBytes(1000, 16);
+    const std::vector<InplaceStretch> st = {{0, 0, 600, 0}, {600, 100, 300, 50}, {950, 0, 0, 50}};
+    const std::vector<InplaceStretch> other = {{0, 0, 1000, 0}};
+    const auto nw = imageOf(old, st, 0, {1});
+    std::vector<uint8_t> patch;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(0, detail::buildOptimizedInplacePatch(old.data(), 1000, nw.data(), 1000, st, other,
+                                                    patch));
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ("\n Totail = 3                Node = 2    Lab = 1\n diff = 2    ext = 2\n", out);
+    std::vector<uint8_t> rebuilt;
+    std::string error;
+    EXPECT_TRUE(apply_inplace_patch(old.data(), old.size(), nw.size(), patch.data(), patch.size(),
+                                    rebuilt, error))
+        << error;
+    EXPECT_TRUE(rebuilt == nw);
+}
+
 TEST(InplaceResolver, RejectsScanResultsThatDoNotTileTheNewImage)
 {
     const auto old = randomBytes(100, 16);
