@@ -40,10 +40,11 @@ dpkg-deb -x "$deb" "$root"
 # --- File list --------------------------------------------------------------------------------
 share=usr/share/tessel
 required=(
-  usr/bin/tessel usr/bin/deltamaker
+  usr/bin/tessel usr/bin/deltamaker usr/bin/tessel-pkg
   usr/lib/tessel/Tessel usr/lib/tessel/plugins/Deltamaker/Deltamaker.so
   usr/share/applications/tessel.desktop
   usr/share/man/man1/tessel.1.gz usr/share/man/man1/deltamaker.1.gz
+  usr/share/man/man1/tessel-pkg.1.gz
   usr/share/bash-completion/completions/deltamaker
   usr/share/doc/tessel/copyright usr/share/doc/tessel/changelog.gz
   "$share/samples/README.txt" "$share/samples/klm4410/partition.bin"
