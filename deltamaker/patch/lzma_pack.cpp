@@ -52,43 +52,38 @@ int lzma_pack_strong(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *ds
 
 int lzma_pack_smallest(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen)
 {
-    size_t len = *dstLen;
-    if (lzma_pack(src, srcLen, dst, &len) != 0)
-        return -1;
-    // Uninitialised scratch: only the pages the stream is written to are touched.
-    size_t strongLen = *dstLen;
-    std::unique_ptr<uint8_t[]> other(new (std::nothrow) uint8_t[strongLen ? strongLen : 1]);
-    if (other && lzma_pack_strong(src, srcLen, other.get(), &strongLen) == 0 && strongLen < len) {
-        std::memcpy(dst, other.get(), strongLen);
-        len = strongLen;
-    }
-    *dstLen = len;
-    return 0;
+    return lzma_pack_smallest(src, srcLen, dst, dstLen, nullptr);
 }
 
 int lzma_pack_smallest(const uint8_t *src, size_t srcLen, uint8_t *dst, size_t *dstLen,
                        deltamaker::detail::TaskPool *pool)
 {
-    if (!pool || pool->threads() < 2)
-        return lzma_pack_smallest(src, srcLen, dst, dstLen);
+    // Uninitialised scratch for the strong stream: only the pages written to are touched. When
+    // it cannot be had, the default stream alone is the result.
     size_t strongLen = *dstLen;
     std::unique_ptr<uint8_t[]> other(new (std::nothrow) uint8_t[strongLen ? strongLen : 1]);
-    if (!other)
-        return lzma_pack_smallest(src, srcLen, dst, dstLen);
     size_t len = *dstLen;
     uint8_t props[2][kLzmaPropsSize];
     bool ok[2] = {false, false};
-    const bool ran = pool->run(2, [&](size_t i) {
+    const auto encode = [&](size_t i) {
         ok[i] = i == 0 ? compress(src, srcLen, dst, &len, kLzmaFb, 0, props[0])
                        : compress(src, srcLen, other.get(), &strongLen, kLzmaStrongFb,
                                   kLzmaStrongCycles, props[1]);
-    });
-    // Messages and property bytes as the one-after-the-other call leaves them.
+    };
+    bool ran = true;
+    if (other && pool && pool->threads() > 1) {
+        ran = pool->run(2, encode);
+    } else {
+        encode(0);
+        if (ok[0] && other)
+            encode(1); // the strong stream is not tried after the default one failed
+    }
+    // Messages and property bytes as one encoding after the other leaves them.
     if (!ran || !ok[0]) {
         std::printf("LzmaCompress error\n");
         return -1;
     }
-    if (!ok[1])
+    if (other && !ok[1])
         std::printf("LzmaCompress error\n");
     std::memcpy(g_lzma_props, props[ok[1] ? 1 : 0], kLzmaPropsSize);
     if (ok[1] && strongLen < len) {
