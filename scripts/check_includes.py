@@ -19,8 +19,9 @@ LAYERS = {
     "patch": {"format", "lzma", "io", "verify", "parallel"},
     "samples": set(),
     "builder": {"format", "lzma", "io", "verify", "patch", "parallel"},
-    "cli": {"format", "io", "verify", "builder", "samples"},
-    "window": {"builder", "format"},
+    "report": {"format", "io", "verify"},
+    "cli": {"format", "io", "verify", "builder", "samples", "report"},
+    "window": {"builder", "format", "report"},
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"deltamaker/([^/"]+)/')
