@@ -264,6 +264,9 @@ struct Plan {
     uint32_t oldCrcSize = 0;
     uint32_t oldCrc = 0;
     std::vector<std::string> notes;
+    // A record's new block, once decoded: it depends only on the record and on an old block
+    // that its SHA-256 check has already pinned down.
+    mutable std::map<size_t, std::vector<uint8_t>> decoded;
 };
 
 const PartEntry *findPart(const std::vector<PartEntry> &parts, const char *name)
@@ -656,10 +659,9 @@ bool runStep(Machine &m, size_t i, Ops &ops)
     }
     case DeviceStepKind::Record: {
         const PackageRecord &r = *s.record;
-        std::vector<uint8_t> out;
-        std::string why;
+        std::vector<uint8_t> old;
         if (r.type == 1) {
-            const std::vector<uint8_t> old = m.flash.bytes(r.addr, r.oldLen);
+            old = m.flash.bytes(r.addr, r.oldLen);
             ops.bytesRead += r.oldLen;
             uint8_t hash[SHA256_DIGEST_LENGTH];
             SHA256(old.data(), old.size(), hash);
@@ -667,19 +669,22 @@ bool runStep(Machine &m, size_t i, Ops &ops)
                 m.stop = s.info.what + ": the old block's SHA-256 does not match";
                 return false;
             }
-            if (!apply_block_patch(old.data(), old.size(), s.data, s.dataLen, r.newLen, out, why)) {
-                m.stop = s.info.what + ": " + why;
+        }
+        std::vector<uint8_t> &out = m.plan.decoded[i];
+        if (out.empty()) {
+            std::string why;
+            const bool ok = r.type == 1 ? apply_block_patch(old.data(), old.size(), s.data,
+                                                            s.dataLen, r.newLen, out, why)
+                                        : detail::lzma_decode_exact(s.data, s.dataLen, r.newLen,
+                                                                    out, why);
+            uint8_t hash[SHA256_DIGEST_LENGTH];
+            SHA256(out.data(), out.size(), hash);
+            if (!ok || std::memcmp(hash, r.newHash, sizeof hash) != 0) {
+                m.stop = s.info.what + ": " +
+                         (ok ? std::string("the new block's SHA-256 does not match") : why);
+                out.clear();
                 return false;
             }
-        } else if (!detail::lzma_decode_exact(s.data, s.dataLen, r.newLen, out, why)) {
-            m.stop = s.info.what + ": " + why;
-            return false;
-        }
-        uint8_t hash[SHA256_DIGEST_LENGTH];
-        SHA256(out.data(), out.size(), hash);
-        if (std::memcmp(hash, r.newHash, sizeof hash) != 0) {
-            m.stop = s.info.what + ": the new block's SHA-256 does not match";
-            return false;
         }
         return m.flash.write(r.addr, out.data(), out.size(), false, ops);
     }
@@ -1122,8 +1127,11 @@ bool DeviceCutReplay::cutAndResume(size_t step, uint64_t op, std::string *why)
 {
     Impl &d = *impl_;
     d.seek(step);
-    Machine m(d.plan, *d.cursor);
     const PlanStep &s = d.plan.steps[step];
+    // The cut and the rerun of the step run on the cursor itself; most end where the uncut
+    // step ended, and the cursor is then put back without copying the whole flash.
+    Machine m(d.plan, Flash(d.profile.eraseUnit, d.profile.programUnit));
+    std::swap(m.flash, *d.cursor);
     if (s.info.window >= 0) {
         m.built = s.info.window;
         m.window = d.journal.windows[static_cast<size_t>(s.info.window)];
@@ -1134,9 +1142,22 @@ bool DeviceCutReplay::cutAndResume(size_t step, uint64_t op, std::string *why)
     // Power back: RAM is gone, the loader starts again at this step.
     m.built = -1;
     m.window.clear();
-    for (size_t i = step; i < d.plan.steps.size(); ++i) {
-        Ops again;
-        if (!runStep(m, i, again)) {
+    Ops again;
+    const bool rerun = runStep(m, step, again);
+    const Range t = unitsOf(s.write(), d.profile.eraseUnit);
+    const bool asUncut = rerun && m.flash.bytes(t.addr, t.len) == d.journal.post[step] &&
+                         (step + 1 == d.plan.steps.size() || s.info.window < 0 ||
+                          d.plan.steps[step + 1].info.window != s.info.window ||
+                          m.window == d.journal.windows[static_cast<size_t>(s.info.window)]);
+    Flash resumed = m.flash;
+    m.flash.poke(t.addr, d.journal.pre[step].data(), d.journal.pre[step].size());
+    std::swap(m.flash, *d.cursor);
+    if (asUncut)
+        return true; // the rest runs as in the uncut run
+    std::swap(m.flash, resumed);
+    for (size_t i = step + (rerun ? 1 : 0); i < d.plan.steps.size(); ++i) {
+        Ops rest;
+        if (!runStep(m, i, rest)) {
             if (why)
                 *why = "the loader stops at " + m.stop;
             return false;
