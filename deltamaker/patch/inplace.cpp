@@ -5,6 +5,7 @@
 #include "deltamaker/patch/inplace_p.h"
 #include "deltamaker/parallel/task_pool_p.h"
 #include "deltamaker/io/whole_file.h"
+#include "deltamaker/verify/device_sim.h"
 #include "deltamaker/verify/inplace_apply.h"
 
 #include <cerrno>
@@ -80,6 +81,27 @@ int verifyInplacePatch(const uint8_t *oldData, int64_t oldSize, const uint8_t *n
     return 0;
 }
 
+int verifyPowerSafe(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
+                    const std::vector<uint8_t> &patch)
+{
+    DeviceRunResult run;
+    std::string error;
+    if (!inplace_device_run(oldData, static_cast<size_t>(oldSize), static_cast<size_t>(newSize),
+                            patch.data(), patch.size(), 0, flash_profiles().front(), run, error)) {
+        std::printf("\nsw_bsdiff_new: power-safe self-check failed: %s, no patch written\n",
+                    error.c_str());
+        return -1;
+    }
+    for (const DeviceStep &s : run.steps)
+        if (s.unsafe) {
+            std::printf("\nsw_bsdiff_new: power-safe self-check failed: %s is unsafe (%s), no "
+                        "patch written\n",
+                        s.what.c_str(), s.reason.c_str());
+            return -1;
+        }
+    return 0;
+}
+
 namespace {
 thread_local InplaceProgressFn t_progress = nullptr;
 } // namespace
@@ -138,15 +160,18 @@ int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
             options.optimize
                 ? detail::buildOptimizedInplacePatch(oldData, static_cast<int32_t>(oldSize),
                                                      newData, static_cast<int32_t>(newSize),
-                                                     stretches, costed, out, &pool)
+                                                     stretches, costed, out, &pool,
+                                                     options.powerSafe)
                 : detail::buildInplacePatch(oldData, static_cast<int32_t>(oldSize), newData,
                                             static_cast<int32_t>(newSize), stretches, out,
-                                            nullptr, false, &pool);
+                                            nullptr, false, &pool, options.powerSafe);
         if (built != 0)
             return -1;
 
         detail::inplace_progress("in-place patch: self-check", -1);
         if (detail::verifyInplacePatch(oldData, oldSize, newData, newSize, out) != 0)
+            return -1;
+        if (options.powerSafe && detail::verifyPowerSafe(oldData, oldSize, newSize, out) != 0)
             return -1;
         patch.swap(out);
         return 0;

@@ -16,6 +16,10 @@ struct InplaceOptions {
     // Threads for the independent compressions: 0 every core, 1 one after the other. The patch
     // bytes do not depend on it.
     int threads = 0;
+    // A patch with no step that a power cut can spoil under the loader's resume model (flash
+    // erased in units of 4 KiB or less, the image at a unit boundary): same format, larger and
+    // with more moves. Checked on the device's flash model before it is handed out.
+    bool powerSafe = false;
 };
 
 // Makes the in-place patch of old -> new and writes it to outPath (created without truncation;

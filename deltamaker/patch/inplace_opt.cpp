@@ -77,18 +77,19 @@ bool inplaceCostedScan(const PackedSuffixArray &I, const uint8_t *oldData, int32
 int buildOptimizedInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                                int32_t newSize, const std::vector<InplaceStretch> &stretches,
                                const std::vector<InplaceStretch> &costed,
-                               std::vector<uint8_t> &patch, TaskPool *pool)
+                               std::vector<uint8_t> &patch, TaskPool *pool, bool powerSafe)
 {
     InplaceStreams best;
-    if (resolveInplace(oldData, oldSize, newData, newSize, stretches, best) != 0)
+    if (resolveInplace(oldData, oldSize, newData, newSize, stretches, best, nullptr, true,
+                       powerSafe) != 0)
         return -1;
     const int64_t bestSize = defaultPackedSize(best, pool);
     if (bestSize < 0)
         return -1;
     if (!costed.empty()) {
         InplaceStreams other;
-        if (resolveInplace(oldData, oldSize, newData, newSize, costed, other, nullptr, false) ==
-            0) {
+        if (resolveInplace(oldData, oldSize, newData, newSize, costed, other, nullptr, false,
+                           powerSafe) == 0) {
             const int64_t size = defaultPackedSize(other, pool);
             if (size >= 0 && size < bestSize)
                 std::swap(best, other);

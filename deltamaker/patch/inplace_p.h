@@ -20,6 +20,10 @@ struct InplaceStretch {
     int32_t extraLen = 0;
 };
 
+// The erase unit power-safe patches are made for: windows are 7 of them, and a move's
+// destination takes whole ones. Flash erased in this unit or a smaller power of two is covered.
+constexpr int64_t kInplacePowerSafeUnit = 4096;
+
 // Figures of one generator run, for tests and benchmarks.
 struct InplaceBuildStats {
     int32_t pairs = 0;          // pn/po pairs made from the scan
@@ -58,10 +62,11 @@ bool inplaceCostedScan(const PackedSuffixArray &I, const uint8_t *oldData, int32
 // Resolves the in-place conflicts of `stretches` and builds the patch container into `patch`.
 // The stretches must tile [0, newSize) and read inside the old image. Returns 0, or -1 after
 // printing the reason on stdout. No self-check is made here. `strong`: see packInplaceContainer.
+// `powerSafe`: see resolveInplace.
 int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                       int32_t newSize, const std::vector<InplaceStretch> &stretches,
                       std::vector<uint8_t> &patch, InplaceBuildStats *stats = nullptr,
-                      bool strong = false, TaskPool *pool = nullptr);
+                      bool strong = false, TaskPool *pool = nullptr, bool powerSafe = false);
 
 // The optimising encoder's patch: `stretches` (the default scan's) and `costed` (empty: none)
 // are each resolved, and the one whose container is smaller under the default compression is
@@ -70,7 +75,8 @@ int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *ne
 int buildOptimizedInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                                int32_t newSize, const std::vector<InplaceStretch> &stretches,
                                const std::vector<InplaceStretch> &costed,
-                               std::vector<uint8_t> &patch, TaskPool *pool = nullptr);
+                               std::vector<uint8_t> &patch, TaskPool *pool = nullptr,
+                               bool powerSafe = false);
 
 // The uncompressed control stream and data blocks of an in-place patch.
 struct InplaceStreams {
@@ -82,10 +88,27 @@ struct InplaceStreams {
 // buildInplacePatch without the compression: the resolved streams. Returns 0 or -1.
 // `printStats`: the statistics lines go to stdout (once per patch: a second resolution of the
 // same images says nothing).
+// `powerSafe`: no step of the patch is unsafe under the loader's resume model on flash erased
+// in kInplacePowerSafeUnit (or smaller) units with the image at a unit boundary. The first
+// stretches are made literal where no move can help (powerSafeStretches), and each relocation
+// pass moves what the next window's units hold as well, into whole spare units.
 int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                    int32_t newSize, const std::vector<InplaceStretch> &stretches,
                    InplaceStreams &streams, InplaceBuildStats *stats = nullptr,
-                   bool printStats = true);
+                   bool printStats = true, bool powerSafe = false);
+
+// The stretches of a power-safe patch: difference bytes made literal where no move can help.
+// The first window's bytes that read its own units (nothing can move them out before it is
+// built), and the bytes of the image's tail that keep about a window of room free above every
+// window that is built (each window's sources are moved out of its units into that room
+// first, and without it they would be made literal one by one, window after window).
+std::vector<InplaceStretch> powerSafeStretches(const std::vector<InplaceStretch> &stretches,
+                                               int32_t newSize, int32_t oldSize);
+
+// Power-safe self-check: the patch applied on the default flash model has no unsafe step.
+// Returns 0, or -1 after printing the first unsafe step.
+int verifyPowerSafe(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
+                    const std::vector<uint8_t> &patch);
 
 // Builds the container (header and the three compressed streams) from the uncompressed control
 // stream and blocks. The extra stream is left out when `extra` is empty. Returns 0 or -1.

@@ -335,6 +335,7 @@ public:
     int run(const std::vector<InplaceStretch> &stretches, InplaceStreams &streams,
             InplaceBuildStats &stats);
     void setPrintStats(bool on) { printStats_ = on; }
+    void setPowerSafe(bool on) { safe_ = on; }
 
 private:
     PnNode *newPn(int64_t x, int64_t len, int64_t ext)
@@ -384,8 +385,14 @@ private:
     bool removeOutOld(PoNode *o);
     bool retire(PoNode *o);
     void giveBack(int64_t a, int64_t b);
+    void collectConflicts(int64_t limit, GroupList &conflict);
     bool relocate(int64_t pos, int64_t window);
     SpareList::Choice chooseSpare(int64_t size, int64_t cur, int64_t last) const;
+    // The power-safe relocation and its pieces.
+    bool relocateSafe(int64_t pos, int64_t window);
+    SpareList::Choice chooseUnits(int64_t size, int64_t from, int64_t last) const;
+    void literalize(Group &g);
+    bool moveGroup(GroupPtr g, int64_t dst, int64_t flag, int64_t window);
     bool addEntryRoom(int64_t window) const;
 
     const uint8_t *old_;
@@ -404,6 +411,8 @@ private:
     std::vector<Move> moves_;
     InplaceBuildStats *stats_ = nullptr;
     bool printStats_ = true;
+    bool safe_ = false;
+    std::vector<std::pair<int64_t, int64_t>> retired_; // power-safe: given back after the pass
 };
 
 bool Resolver::addEntryRoom(int64_t window) const
@@ -461,7 +470,12 @@ bool Resolver::retire(PoNode *o)
 {
     if (!removeOutOld(o))
         return false;
-    giveBack(o->x, o->end());
+    // Power-safe: the window's own sources stay out of the spare list until its moves are
+    // placed, so that no move lands on bytes the window is built from.
+    if (safe_)
+        retired_.emplace_back(o->x, o->end());
+    else
+        giveBack(o->x, o->end());
     o->pn = nullptr;
     return true;
 }
@@ -514,27 +528,27 @@ SpareList::Choice Resolver::chooseSpare(int64_t size, int64_t cur, int64_t last)
     return c;
 }
 
-// Moves every group that still holds needed old bytes below pos into spare space above it.
-bool Resolver::relocate(int64_t pos, int64_t window)
+// Takes every group that overlaps [0, limit) out of the po list into `conflict`, nodes that
+// straddle the limit cut there (their upper parts stay).
+void Resolver::collectConflicts(int64_t limit, GroupList &conflict)
 {
-    GroupList conflict;
     for (;;) {
         GroupList::It it = po_.begin();
-        while (it != po_.end() && it->second->x() < pos &&
-               !overlaps(0, pos, it->second->x(), it->second->end))
+        while (it != po_.end() && it->second->x() < limit &&
+               !overlaps(0, limit, it->second->x(), it->second->end))
             ++it;
-        if (it == po_.end() || it->second->x() >= pos)
+        if (it == po_.end() || it->second->x() >= limit)
             break;
         GroupPtr g = po_.take(it);
         std::vector<PoNode *> above;
         std::vector<PoNode *> below;
         auto route = [&](PoNode *n) {
-            if (n->x >= pos) {
+            if (n->x >= limit) {
                 above.push_back(n);
-            } else if (n->end() <= pos) {
+            } else if (n->end() <= limit) {
                 below.push_back(n);
             } else {
-                below.push_back(cutBelow(n, pos));
+                below.push_back(cutBelow(n, limit));
                 above.push_back(n);
             }
         };
@@ -544,6 +558,13 @@ bool Resolver::relocate(int64_t pos, int64_t window)
         po_.insertAll(above);
         conflict.insertAll(below);
     }
+}
+
+// Moves every group that still holds needed old bytes below pos into spare space above it.
+bool Resolver::relocate(int64_t pos, int64_t window)
+{
+    GroupList conflict;
+    collectConflicts(pos, conflict);
     if (conflict.empty())
         return true;
     ++stats_->relocationPasses;
@@ -629,6 +650,134 @@ bool Resolver::relocate(int64_t pos, int64_t window)
             }
             dst += len;
         }
+    }
+    return true;
+}
+
+int64_t roundUp(int64_t v, int64_t unit) { return (v + unit - 1) / unit * unit; }
+int64_t roundDown(int64_t v, int64_t unit) { return v / unit * unit; }
+
+// The best run of whole erase units for `size` bytes (by the fit rule) in the spare regions at
+// or above `from`: first above the window that needs the bytes (they never move again), then
+// anywhere. `usable` is a multiple of the unit; not found when no region holds a whole unit.
+SpareList::Choice Resolver::chooseUnits(int64_t size, int64_t from, int64_t last) const
+{
+    const int64_t unit = kInplacePowerSafeUnit;
+    const int64_t top = static_cast<int64_t>(work_.size());
+    SpareList::Choice best;
+    for (const int64_t start : {std::max(from, roundUp((last + 1) * kWin, unit)), from}) {
+        for (const auto &r : spare_.regions()) {
+            const int64_t a = roundUp(std::max(r.first, start), unit);
+            const int64_t b = roundDown(std::min(r.second, top), unit);
+            if (b - a >= unit && (!best.found || betterFit(best.usable, b - a, size)))
+                best = SpareList::Choice{true, a, b, b - a};
+        }
+        if (best.found && best.usable >= size)
+            return best;
+    }
+    return best;
+}
+
+// The group's bytes are taken from the package instead: every piece that would read them
+// becomes literal bytes of its window.
+void Resolver::literalize(Group &g)
+{
+    auto drop = [](PoNode *n) {
+        if (PnNode *p = n->pn) {
+            p->ext += p->len;
+            p->len = 0;
+            p->link = nullptr;
+        }
+        n->pn = nullptr;
+    };
+    for (PoNode *m : g.members)
+        drop(m);
+    drop(g.leader);
+}
+
+bool Resolver::moveGroup(GroupPtr g, int64_t dst, int64_t flag, int64_t window)
+{
+    const int64_t len = g->extent();
+    const int64_t src = g->x();
+    if (len)
+        std::memmove(work_.data() + dst, work_.data() + src, static_cast<size_t>(len));
+    if (!addEntryRoom(window))
+        return false;
+    moves_.push_back(Move{src, dst, flag, len});
+    stats_->movedBytes += len;
+    g->shift(dst - src);
+    if (!po_.putChecked(std::move(g))) {
+        std::printf("\n   Error!!! moveConflict_New3()-preInsertP return not null!");
+        std::printf("\nsw_bsdiff_new: relocated data overlaps needed data, no patch written\n");
+        return false;
+    }
+    return true;
+}
+
+// Power-safe relocation after the window that ends at pos. Everything still needed that lies
+// in the units the next window rewrites, or below, moves to whole spare units above them, one
+// group per move (flag 0), so that:
+//  - no window is built from bytes in the units it rewrites (the next window's sources are
+//    moved out now; window 0's were made literal before);
+//  - no move lands on its own window's sources (they are given back only after this pass);
+//  - no move shares an erase unit with bytes still needed (its units are wholly spare and are
+//    not handed out again while its bytes live).
+// A group that finds no whole spare unit is made literal.
+bool Resolver::relocateSafe(int64_t pos, int64_t window)
+{
+    const int64_t unit = kInplacePowerSafeUnit;
+    if (pos >= newSize_)
+        return true;
+    const int64_t limit = roundUp(std::min(pos + kWin, newSize_), unit);
+    GroupList conflict;
+    collectConflicts(limit, conflict);
+    if (conflict.empty())
+        return true;
+    ++stats_->relocationPasses;
+    while (!conflict.empty()) {
+        GroupPtr g = conflict.take(conflict.begin());
+        if (g->extent() == 0) { // pure-literal pieces only: nothing to keep
+            literalize(*g);
+            continue;
+        }
+        int64_t last = g->leader->pn->x / kWin;
+        for (const PoNode *m : g->members)
+            last = std::max(last, m->pn->x / kWin);
+        const SpareList::Choice c = chooseUnits(roundUp(g->extent(), unit), limit, last);
+        if (!c.found) {
+            literalize(*g);
+            continue;
+        }
+        if (c.usable < g->extent()) {
+            // The lower part fills the units found; the rest waits for the next choice.
+            const int64_t cut = g->x() + c.usable;
+            std::vector<PoNode *> above;
+            std::vector<PoNode *> below;
+            auto route = [&](PoNode *n) {
+                if (n->x >= cut) {
+                    above.push_back(n);
+                } else if (n->end() <= cut) {
+                    below.push_back(n);
+                } else {
+                    below.push_back(cutBelow(n, cut));
+                    above.push_back(n);
+                }
+            };
+            for (PoNode *m : g->members)
+                route(m);
+            route(g->leader);
+            conflict.insertAll(above);
+            GroupList lower;
+            lower.insertAll(below);
+            while (!lower.empty())
+                conflict.put(lower.take(lower.begin()));
+            continue;
+        }
+        const int64_t size = roundUp(g->extent(), unit);
+        const int64_t dst = c.end - size;
+        spare_.carve(dst, dst + size);
+        if (!moveGroup(std::move(g), dst, 0, window))
+            return false;
     }
     return true;
 }
@@ -725,8 +874,11 @@ int Resolver::run(const std::vector<InplaceStretch> &stretches, InplaceStreams &
             if (o && !retire(o))
                 return -1;
         }
-        if (!relocate(pos, window))
+        if (!(safe_ ? relocateSafe(pos, window) : relocate(pos, window)))
             return -1;
+        for (const auto &r : retired_)
+            giveBack(r.first, r.second);
+        retired_.clear();
         const size_t n = entries_.size() / 3;
         putSm4(control, static_cast<int64_t>(n));
         putSm4(control, static_cast<int64_t>(moves_.size()));
@@ -815,23 +967,65 @@ int packInplaceContainer(const std::vector<uint8_t> &control, const std::vector<
 int buildInplacePatch(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                       int32_t newSize, const std::vector<InplaceStretch> &stretches,
                       std::vector<uint8_t> &patch, InplaceBuildStats *stats, bool strong,
-                      TaskPool *pool)
+                      TaskPool *pool, bool powerSafe)
 {
     InplaceStreams streams;
-    if (resolveInplace(oldData, oldSize, newData, newSize, stretches, streams, stats) != 0)
+    if (resolveInplace(oldData, oldSize, newData, newSize, stretches, streams, stats, true,
+                       powerSafe) != 0)
         return -1;
     return packInplaceContainer(streams.control, streams.diff, streams.extra, patch, strong,
                                 pool);
 }
 
+std::vector<InplaceStretch> powerSafeStretches(const std::vector<InplaceStretch> &stretches,
+                                               int32_t newSize, int32_t oldSize)
+{
+    const int64_t unit = kInplacePowerSafeUnit;
+    const int64_t window = std::min<int64_t>(kWin, newSize);
+    const int64_t units = roundUp(window, unit);
+    const int64_t above = std::max<int64_t>(oldSize, newSize) - roundUp(newSize, unit);
+    const int64_t tail = std::max<int64_t>(window, newSize - std::max<int64_t>(0, 2 * kWin - above));
+    std::vector<InplaceStretch> out;
+    out.reserve(stretches.size() + 8);
+    for (const InplaceStretch &s : stretches) {
+        // The diff bytes i to make literal are a prefix (the first window's bytes that read its
+        // units) or a suffix (the bytes from `tail` on) of the diff part.
+        const int64_t head = s.newPos < window && s.oldPos < units
+                                 ? std::min<int64_t>({s.diffLen, window - s.newPos,
+                                                      units - s.oldPos})
+                                 : 0;
+        const int64_t keepEnd =
+            std::max<int64_t>(head, std::min<int64_t>(s.diffLen, tail - s.newPos));
+        // [0, head) literal, [head, keepEnd) kept, [keepEnd, diffLen) literal, then the extra.
+        const int32_t h = static_cast<int32_t>(head);
+        const int32_t k = static_cast<int32_t>(keepEnd);
+        if (h == 0 && k == s.diffLen) {
+            out.push_back(s);
+            continue;
+        }
+        if (h > 0)
+            out.push_back(InplaceStretch{s.newPos, 0, 0, h});
+        if (k > h)
+            out.push_back(InplaceStretch{s.newPos + h, s.oldPos + h, k - h, 0});
+        out.push_back(InplaceStretch{s.newPos + k, 0, 0, s.diffLen - k + s.extraLen});
+        if (out.back().extraLen == 0)
+            out.pop_back();
+    }
+    return out;
+}
+
 int resolveInplace(const uint8_t *oldData, int32_t oldSize, const uint8_t *newData,
                    int32_t newSize, const std::vector<InplaceStretch> &stretches,
-                   InplaceStreams &streams, InplaceBuildStats *stats, bool printStats)
+                   InplaceStreams &streams, InplaceBuildStats *stats, bool printStats,
+                   bool powerSafe)
 {
     InplaceBuildStats local;
     Resolver r(oldData, oldSize, newData, newSize);
     r.setPrintStats(printStats);
-    const int rc = r.run(stretches, streams, local);
+    r.setPowerSafe(powerSafe);
+    const int rc = powerSafe ? r.run(powerSafeStretches(stretches, newSize, oldSize), streams,
+                                     local)
+                             : r.run(stretches, streams, local);
     if (stats)
         *stats = local;
     return rc;

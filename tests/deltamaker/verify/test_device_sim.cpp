@@ -319,3 +319,46 @@ TEST(PowerCuts, BruteForceOnALargeInplacePair)
         bruteForce(replay, "large pair, " + methodName(m));
     }
 }
+
+TEST(PowerSafe, PatchesHaveNoUnsafeStepAndSurviveEveryCut)
+{
+    const long pairs = envNumber("TESSEL_POWERCUT_PAIRS", sanitized() ? 12 : 200);
+    const long first = envNumber("TESSEL_POWERCUT_FIRST", 1);
+    InplaceOptions options;
+    options.powerSafe = true;
+    options.threads = 1;
+    uint64_t defaultSize = 0, safeSize = 0;
+    for (long seed = first; seed < first + pairs; ++seed) {
+        const SmallPair p = smallPair(uint64_t(seed));
+        Bytes patch, plain;
+        ASSERT_EQ(sw_bsdiff_new_mem(p.oldImage.data(), int64_t(p.oldImage.size()),
+                                    p.newImage.data(), int64_t(p.newImage.size()), patch, options),
+                  0)
+            << p.what;
+        ASSERT_EQ(sw_bsdiff_new_mem(p.oldImage.data(), int64_t(p.oldImage.size()),
+                                    p.newImage.data(), int64_t(p.newImage.size()), plain),
+                  0);
+        defaultSize += plain.size();
+        safeSize += patch.size();
+        Bytes rebuilt;
+        std::string error;
+        ASSERT_TRUE(apply_inplace_patch(p.oldImage.data(), p.oldImage.size(), p.newImage.size(),
+                                        patch.data(), patch.size(), rebuilt, error))
+            << p.what << ": " << error;
+        ASSERT_EQ(rebuilt, p.newImage) << p.what;
+        // Safe on every flash erased in 4 KiB units or less.
+        for (const char *spec : {"nor-4k", "erase_unit=1024,program_unit=256"}) {
+            DeviceCutReplay replay;
+            ASSERT_TRUE(replay.loadInplace(p.oldImage.data(), p.oldImage.size(), p.newImage.size(),
+                                           patch.data(), patch.size(), 0x40000, profile(spec),
+                                           error))
+                << p.what << ": " << error;
+            EXPECT_EQ(replay.result().total.unsafeSteps, 0u) << p.what << ", flash " << spec;
+            bruteForce(replay, p.what + ", power-safe, flash " + spec);
+            if (HasFailure())
+                return;
+        }
+    }
+    std::printf("%ld pairs: default patches %llu bytes, power-safe %llu bytes\n", pairs,
+                (unsigned long long)defaultSize, (unsigned long long)safeSize);
+}
