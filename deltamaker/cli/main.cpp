@@ -7,6 +7,7 @@
 #include "deltamaker/builder/fota.h"
 #include "deltamaker/format/package_layout.h"
 #include "deltamaker/report/device_report.h"
+#include "deltamaker/report/package_picture.h"
 #include "deltamaker/samples/board_samples.h"
 #include "deltamaker/verify/package_verify.h"
 #include "deltamaker/verify/package_verify_p.h"
@@ -70,10 +71,18 @@ const char *const kBuildHelp =
 
 const char *const kInfoHelp =
     "usage: deltamaker info FILE [--json] [--method N]\n"
+    "       deltamaker info FILE --html OUT [--partition FILE] [--old FILE] [--new FILE]\n"
+    "                       [--boot FILE] [--nv1 FILE] [--nv2 FILE] [--method N] [--flash PROFILE]\n"
     "\n"
     "Shows the layout, every header field, the records and the stream sizes of a package, with\n"
     "each CRC marked valid or not. --method tells layouts that share a method code apart\n"
-    "(0 or 4, 1 or 3); without it they are told apart from the package bytes.\n";
+    "(0 or 4, 1 or 3); without it they are told apart from the package bytes.\n"
+    "--html writes a picture of the package to OUT, one HTML page that needs nothing else: the\n"
+    "header facts, each partition drawn to scale with every record, window and move coloured\n"
+    "by kind (patched, stored alone, moved, and unsafe under the resume model when --old is\n"
+    "given), and the steps on a time line of the dry run's estimate (see 'deltamaker simulate\n"
+    "--help' for the flash model and --flash). Without --partition each partition is drawn at\n"
+    "the extent of what the package writes.\n";
 
 const char *const kVerifyHelp =
     "usage: deltamaker verify FILE --partition FILE --new FILE [--old FILE] [--boot FILE]\n"
@@ -514,11 +523,15 @@ void printInfoText(const PackageReading &p)
         std::printf("finding: %s\n", f.c_str());
 }
 
+int cmdInfoHtml(const Args &a, long long method);
+
 int cmdInfo(int argc, char **argv)
 {
     Args a;
     std::string error;
-    if (!parseArgs(argc, argv, 2, {"method"}, {"json"}, a, error))
+    if (!parseArgs(argc, argv, 2,
+                   {"method", "html", "partition", "old", "new", "boot", "nv1", "nv2", "flash"},
+                   {"json"}, a, error))
         return usage(kInfoHelp, error);
     if (a.help) {
         std::fputs(kInfoHelp, stdout);
@@ -530,6 +543,11 @@ int cmdInfo(int argc, char **argv)
     long long method = -1;
     if (!value(a, "method").empty() && !parseInt(value(a, "method"), 0, 4, method))
         return usage(kInfoHelp, "--method needs a number from 0 to 4");
+    if (a.values.count("html"))
+        return cmdInfoHtml(a, method);
+    for (const char *htmlOnly : {"partition", "old", "new", "boot", "nv1", "nv2", "flash"})
+        if (a.values.count(htmlOnly))
+            return usage(kInfoHelp, std::string("--") + htmlOnly + " goes with --html");
     PackageReading reading;
     if (!readPackage(a.positional[0], method, reading, error)) {
         std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
@@ -675,6 +693,41 @@ bool writeFileInPlace(const std::string &path, const std::vector<uint8_t> &bytes
         return false;
     }
     return true;
+}
+
+// info --html: the picture of the package as one self-contained page.
+int cmdInfoHtml(const Args &a, long long method)
+{
+    if (hasFlag(a, "json"))
+        return usage(kInfoHelp, "--json and --html do not go together");
+    const std::string out = value(a, "html");
+    if (out.empty())
+        return usage(kInfoHelp, "--html needs an output file");
+    std::string error;
+    FlashProfile flash = flash_profiles().front();
+    if (a.values.count("flash") && !flash_profile_parse(value(a, "flash"), flash, error))
+        return usage(kInfoHelp, "--flash: " + error);
+    DeviceRunFiles files;
+    files.package = a.positional[0];
+    files.partition = value(a, "partition");
+    files.oldImage = value(a, "old");
+    files.newImage = value(a, "new");
+    files.boot = value(a, "boot");
+    files.nv1 = value(a, "nv1");
+    files.nv2 = value(a, "nv2");
+    files.method = static_cast<int>(method);
+    PackagePicture picture;
+    if (!package_picture_files(files, flash, picture, error)) {
+        std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
+        return kExitFail;
+    }
+    const std::string page = package_picture_html(picture);
+    if (!writeFileInPlace(out, std::vector<uint8_t>(page.begin(), page.end()), error)) {
+        std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
+        return kExitFail;
+    }
+    std::printf("wrote %s\n", out.c_str());
+    return kExitOk;
 }
 
 int cmdPartitions(int argc, char **argv)

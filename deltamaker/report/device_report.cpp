@@ -74,7 +74,8 @@ std::string json_quote(const std::string &text)
 }
 
 bool device_run_files(const DeviceRunFiles &files, const FlashProfile &flash, bool powerCuts,
-                      DeviceRunResult &result, std::string &error)
+                      DeviceRunResult &result, std::string &error,
+                      const std::vector<PartEntry> *parts)
 {
     using deltamaker::detail::kMaxInputFile;
     using deltamaker::detail::kMaxPackageFile;
@@ -100,8 +101,14 @@ bool device_run_files(const DeviceRunFiles &files, const FlashProfile &flash, bo
     }
     const bool z = info.layout == PackageLayout::Z1 || info.layout == PackageLayout::Z3;
     std::string why;
-    if (!deltamaker::detail::parse_part_table(d.table.data(), d.table.size(),
-                                              z ? kBoardZN3150 : kBoardKLM4410, in.parts, why)) {
+    if (files.partition.empty() && parts) {
+        in.parts = *parts;
+    } else if (files.partition.empty()) {
+        error = "no partition table given";
+        return false;
+    } else if (!deltamaker::detail::parse_part_table(d.table.data(), d.table.size(),
+                                                     z ? kBoardZN3150 : kBoardKLM4410, in.parts,
+                                                     why)) {
         error = "partition table: " + why.substr(0, why.find('\n'));
         return false;
     }

@@ -28,8 +28,10 @@ struct DeviceRunFiles {
 
 // Reads the files and runs the package (device_run). The partition table is read for the
 // package's board. False with the reason when a file cannot be read or the run cannot start.
+// `parts`: the partitions to use when no table file is named (none: the table is required).
 bool device_run_files(const DeviceRunFiles &files, const FlashProfile &flash, bool powerCuts,
-                      DeviceRunResult &result, std::string &error);
+                      DeviceRunResult &result, std::string &error,
+                      const std::vector<PartEntry> *parts = nullptr);
 
 // Text report: a line per image and the total, the notes, and (powerCuts) every unsafe step
 // with a summary.

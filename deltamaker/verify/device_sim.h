@@ -56,6 +56,7 @@ struct DeviceRunInputs {
 struct DeviceStep {
     DeviceStepKind kind = DeviceStepKind::Stored;
     std::string partition;
+    size_t image = 0;             // index of the image it writes, in DeviceRunResult::images
     std::string what;             // "record 3", "boot image", "window 2", "window 2 move 1"
     int record = -1;              // block records
     int window = -1;              // in-place windows and moves
