@@ -27,6 +27,7 @@ struct Build {
     // The build's own file that the package is written to before it is moved into place.
     const char *packagePath = nullptr;
     bool optimize = false;
+    bool powerSafe = false;
     TaskPool *pool = nullptr; // not owned; threads() of it, or null for one thread
     int threads = 1;
 

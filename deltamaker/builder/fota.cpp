@@ -48,6 +48,15 @@ int makePackage(PackRequest request)
     if (optimize)
         detail::fota_log(FOTA_LOG_INFO, "optimising encoder: smaller streams in the same format, "
                                         "a longer build\n");
+    if (request.powerSafe != 0 && request.method == 1) {
+        detail::fota_log(FOTA_LOG_ERROR,
+                         "power-safe packages: method 1 rewrites every block over its own old "
+                         "copy, which no package can make safe; use method 3\n");
+        return -1;
+    }
+    if (request.powerSafe != 0 && request.method == 3)
+        detail::fota_log(FOTA_LOG_INFO, "power-safe in-place patch: no step a power cut can "
+                                        "spoil, a larger package\n");
     detail::fota_progress("reading inputs", -1);
     // The window cuts paths to 255 bytes; make sure every field is terminated whatever the
     // caller did.
@@ -96,6 +105,7 @@ int makePackage(PackRequest request)
 
     detail::Build b(request, inputs);
     b.optimize = optimize;
+    b.powerSafe = request.powerSafe != 0;
     b.pool = &pool;
     b.threads = pool.threads();
     if (!b.package.allocate()) {

@@ -22,6 +22,12 @@ struct PackRequest {
     // core, 1 one after the other, at most 64. The package bytes and messages do not depend on
     // it.
     int32_t threads;
+    // 1: an in-place package (method 3) that no power cut can spoil under the loader's resume
+    // model (see `deltamaker simulate --help`): the same format, a larger package and more
+    // flash work. Methods 0, 2 and 4 read nothing from the flash and are safe as they are;
+    // method 1 rewrites each block over its own old copy and is refused. 0: the default
+    // in-place patch, whose bytes are pinned.
+    int32_t powerSafe;
 };
 
 // Largest PackRequest::threads honoured; more are taken as this many.

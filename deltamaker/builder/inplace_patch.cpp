@@ -20,6 +20,7 @@ bool append_inplace_patch(Build &b)
     InplaceOptions options;
     options.optimize = b.optimize;
     options.threads = b.threads;
+    options.powerSafe = b.powerSafe;
     std::vector<uint8_t> patch;
     if (sw_bsdiff_new_mem(old.data(), old.size(), image.data(), image.size(), patch, options) !=
         0) {

@@ -387,6 +387,11 @@ bool MainWindow::prepare(Action action, PackRequest &request, QByteArray &output
     if (IConfigFile *config = tools ? tools->config(false) : nullptr)
         config->getInt(QStringLiteral("optimize"), optimize);
     request.optimize = optimize == 1 ? 1 : 0;
+    // "powerSafe" 1: in-place packages that no power cut can spoil (the delta button only).
+    int powerSafe = 0;
+    if (IConfigFile *config = tools ? tools->config(false) : nullptr)
+        config->getInt(QStringLiteral("powerSafe"), powerSafe);
+    request.powerSafe = powerSafe == 1 && spec.method == 3 ? 1 : 0;
     request.threads = 0; // every core; the package does not depend on it
     outputPath = paths[OutputRow];
     return true;

@@ -23,6 +23,7 @@
 #include "deltamaker/samples/board_samples.h"
 #include "deltamaker/samples/firmware_gen.h"
 #include "deltamaker/verify/block_patch.h"
+#include "deltamaker/verify/device_sim.h"
 #include "deltamaker/verify/inplace_apply.h"
 #include "deltamaker/verify/lzma_unpack.h"
 #include "deltamaker/verify/package_verify.h"
@@ -970,4 +971,87 @@ TEST(OptimizedRoundTrip, IndependentReaderRefusesWrongPackages)
               static_cast<uint32_t>(::crc32(0, &bad[16], static_cast<uInt>(bad.size() - 16))));
         EXPECT_NE("", compareRebuilt(bad, m, in, old, nw));
     }
+}
+
+// Power-safe in-place packages of the seeded pairs, both boards, both encoders: each passes the
+// verifier, rebuilds the new image on the device simulator, and has no step that a power cut
+// can spoil on the flash model (the default packages' pinned bytes are test_reproducible's).
+TEST(PowerSafeRoundTrip, SeededPairsOfBothBoards)
+{
+    const long pairs = envNumber("TESSEL_ROUNDTRIP_SEEDS", sanitized() ? 8 : 60);
+    const long first = envNumber("TESSEL_ROUNDTRIP_FIRST", 1);
+    QTemporaryDir tmp;
+    const std::string dir = tmp.path().toStdString() + "/";
+    Bytes table;
+    std::string error;
+    ASSERT_TRUE(Samples::makePartitionTable({{"cpu1", kZCpu1Addr, kZCpu1Size},
+                                             {"data_ota", kZCpu1Addr + kZCpu1Size, kZOtaSize}},
+                                            table, error));
+    writeBytes(dir + "z.part", table);
+    ASSERT_TRUE(Samples::makePartitionTable(
+        {{"uboot", kKBootAddr, kKBootSize}, {"cpu", kKCpuAddr, kKCpuSize}}, table, error));
+    writeBytes(dir + "k.part", table);
+    int64_t plainBytes = 0, safeBytes = 0;
+    for (long seed = first; seed < first + pairs; ++seed) {
+        const Pair p = makePair(uint64_t(seed), Sizes::Small);
+        for (const bool zn : {false, true})
+            for (const bool optimise : {false, true}) {
+                Bytes oldImg = p.oldImage, newImg = p.newImage;
+                if (zn) {
+                    Samples::stampZn3150(oldImg, "1.0.0");
+                    Samples::stampZn3150(newImg, "1.0.1");
+                } else {
+                    Samples::stampKlm4410(oldImg, "KLM_1.0", 0x42);
+                    Samples::stampKlm4410(newImg, "KLM_1.1", 0x42);
+                }
+                writeBytes(dir + "old.bin", oldImg);
+                writeBytes(dir + "new.bin", newImg);
+                PackageInputs in;
+                in.partition = dir + (zn ? "z.part" : "k.part");
+                in.oldImage = dir + "old.bin";
+                in.newImage = dir + "new.bin";
+                in.method = 3;
+                const std::string where = p.describe() + (zn ? ", ZN3150" : ", KLM4410") +
+                                          (optimise ? ", optimised" : "");
+                const std::string out = dir + "safe.pkg";
+                PackRequest req = request(3, in.partition, in.newImage, in.oldImage, out);
+                req.powerSafe = 1;
+                req.optimize = optimise ? 1 : 0;
+                ::testing::internal::CaptureStdout();
+                SinkRecorder sink;
+                const int rc = fota_make_package(req);
+                const std::string log = ::testing::internal::GetCapturedStdout();
+                ASSERT_EQ(rc, 0) << where << "\n" << sink.joined() << log;
+                const Bytes pkg = readBytes(out);
+                const std::vector<std::string> findings = package_verify_file(out, in);
+                EXPECT_TRUE(findings.empty()) << where << ": " << findings.front();
+                EXPECT_EQ("", compareRebuilt(pkg, Method{zn, 3}, in, oldImg, newImg)) << where;
+                std::vector<PartEntry> parts;
+                const Bytes t = readBytes(in.partition);
+                ASSERT_TRUE(deltamaker::detail::parse_part_table(
+                    t.data(), t.size(), zn ? kBoardZN3150 : kBoardKLM4410, parts, error));
+                DeviceRunInputs d;
+                d.parts = parts;
+                d.oldImage = {oldImg.data(), oldImg.size(), true};
+                d.newImage = {newImg.data(), newImg.size(), true};
+                d.powerCuts = true;
+                DeviceRunResult run;
+                ASSERT_TRUE(device_run(pkg.data(), pkg.size(), d, run, error)) << where << error;
+                EXPECT_EQ(run.total.matches, 1) << where;
+                EXPECT_EQ(run.total.unsafeSteps, 0u) << where;
+                safeBytes += int64_t(pkg.size());
+                if (!optimise) {
+                    req.powerSafe = 0;
+                    ::testing::internal::CaptureStdout();
+                    ASSERT_EQ(fota_make_package(req), 0);
+                    ::testing::internal::GetCapturedStdout();
+                    plainBytes += int64_t(readBytes(out).size());
+                }
+                if (HasFailure())
+                    return;
+            }
+    }
+    std::printf("%ld pairs: default in-place packages %lld bytes, power-safe %lld (both "
+                "encoders)\n",
+                pairs, static_cast<long long>(plainBytes), static_cast<long long>(safeBytes));
 }

@@ -281,3 +281,26 @@ TEST_F(DeviceCli, HtmlPageParsesAndDrawsOneShapePerRecord)
     const CliResult bare = run({"info", "zn3150_m1.pkg", "--html", path("bare.html")}, dir->path());
     EXPECT_EQ(bare.code, 0) << bare.err.toStdString();
 }
+
+TEST_F(DeviceCli, PowerSafeBuildHasNoUnsafeStep)
+{
+    const Sample &s = samples()[5]; // KLM4410 in place
+    const CliResult b = run(QStringList{"build", "--quiet", "--method", "3", "--power-safe",
+                                        "--output", "safe.pkg"} +
+                                s.inputs,
+                            dir->path());
+    ASSERT_EQ(b.code, 0) << b.out.toStdString();
+    EXPECT_TRUE(b.out.contains("power-safe in-place patch")) << b.out.toStdString();
+    const CliResult r =
+        run(QStringList{"simulate", "safe.pkg", "--power-cuts"} + s.inputs, dir->path());
+    EXPECT_EQ(r.code, 0) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(" 0 unsafe, 0 bytes at risk")) << r.out.toStdString();
+    // Method 1 cannot be made safe: refused before anything is written.
+    const CliResult m1 = run(QStringList{"build", "--quiet", "--method", "1", "--power-safe",
+                                         "--output", "m1safe.pkg"} +
+                                 samples()[3].inputs,
+                             dir->path());
+    EXPECT_EQ(m1.code, 1);
+    EXPECT_TRUE(m1.out.contains("use method 3")) << m1.out.toStdString();
+    EXPECT_FALSE(QFile::exists(path("m1safe.pkg")));
+}

@@ -147,7 +147,7 @@ public:
             set(r.nv2_path, path("nv2.bin"));
         r.method = m.method;
         r.threads = 1;
-        setPowerSafe(r, powerSafe);
+        r.powerSafe = powerSafe ? 1 : 0;
         const std::string out = path("out.pkg");
         r.output_path = out.c_str();
         std::string messages;
@@ -172,7 +172,6 @@ private:
                                                          error))
             << error;
     }
-    static void setPowerSafe(PackRequest &, bool) {}
 
     QTemporaryDir tmp_;
     std::string dir_;
