@@ -2,6 +2,7 @@
 
 #include "common/text_format.h"
 #include "deltamaker/builder/fota.h"
+#include "deltamaker/window/package_view_dialog.h"
 #include "host/contract/i_config_file.h"
 #include "host/contract/i_test_tools.h"
 #include "widgetkit/sys_button.h"
@@ -301,6 +302,11 @@ void MainWindow::showLogMenu()
     const QList<QAction *> actions = menu->actions();
     for (int i = 0; i < actions.size() && i < 5; ++i)
         actions[i]->setText(menuText(texts[i][0], texts[i][1]));
+    menu->addSeparator();
+    QAction *view = menu->addAction(menuText("process/menu/view_package", "查看升级包"));
+    view->setObjectName(QStringLiteral("viewPackageAction"));
+    view->setEnabled(m_canView && !m_worker);
+    QObject::connect(view, &QAction::triggered, this, [this] { viewPackage(); });
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(QCursor::pos());
 }
@@ -411,6 +417,9 @@ void MainWindow::openLogFile()
 void MainWindow::startBuild(const PackRequest &request, const QByteArray &outputPath)
 {
     setControlsEnabled(false);
+    m_built = request;
+    m_builtOutput = outputPath;
+    m_canView = false;
     {
         std::lock_guard<std::mutex> guard(m_progressLock);
         m_progressStage.clear();
@@ -451,6 +460,7 @@ void MainWindow::finishBuild(bool ok)
     progressBar->setValue(ok ? 100 : 0);
     progressBar->setToolTip(QString());
     setControlsEnabled(true);
+    m_canView = ok;
     emit buildingChanged(false);
     emit buildFinished(ok);
 }
@@ -465,6 +475,25 @@ void MainWindow::waitForBuild()
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     finishBuild(false);   // only if the end was not among them
     QApplication::restoreOverrideCursor();
+}
+
+bool MainWindow::viewPackage()
+{
+    if (!m_canView || m_worker)
+        return false;
+    DeviceRunFiles files;
+    files.package = m_builtOutput.toStdString();
+    files.partition = m_built.partition_path;
+    files.oldImage = m_built.old_path;
+    files.newImage = m_built.new_path;
+    files.boot = m_built.boot_path;
+    files.nv1 = m_built.nv1_path;
+    files.nv2 = m_built.nv2_path;
+    files.method = m_built.method;
+    auto *dialog = new PackageViewDialog(this, files, [this](const QString &key) { return text(key); });
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+    return true;
 }
 
 bool MainWindow::eventFilter(QObject *watched, QEvent *event)

@@ -51,6 +51,9 @@ public:
     bool isBuilding() const { return m_worker != nullptr; }
     // Blocks until the running build has ended and its last lines are in the log.
     void waitForBuild();
+    // Opens the picture of the package the last successful build wrote (the log menu's
+    // "View package"); false when there is none.
+    bool viewPackage();
 
 signals:
     void buildingChanged(bool building);
@@ -94,6 +97,9 @@ private:
     QString m_progressStage;
     int m_progressPercent = 0;
     bool m_progressPosted = false;
+    PackRequest m_built{};                   // the running or last build's request
+    QByteArray m_builtOutput;                // and its output path
+    bool m_canView = false;                  // the last build succeeded
 };
 
 } // namespace Deltamaker

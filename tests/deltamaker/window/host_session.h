@@ -37,10 +37,16 @@ class HostSession
 {
 public:
     // Empty when the runtime folder could not be copied or the plug-in did not load.
-    bool start()
+    // `language` ("en", "zh"; null: as shipped) is the language of the host and the plug-in.
+    bool start(const char *language = nullptr)
     {
         if (!copyTreeFiles(TestPaths::runtimeDir(), wd.path()))
             return false;
+        for (const char *context : {"Tessel", "Deltamaker"})
+            if (language && !writeBytes(wd.file(QStringLiteral("lang/%1/index.config")
+                                                    .arg(QLatin1String(context))),
+                                        language))
+                return false;
         host = std::make_unique<MainWindow>();
         host->setRelaunch([](const std::string &) { return false; });
         std::vector<const char *> argv{"Tessel", "-mutex", "0", "-c", "Deltamaker"};
