@@ -24,7 +24,7 @@ function(roff_text in out)
   set(${out} "${t}" PARENT_SCOPE)
 endfunction()
 
-set(include "[NAME]\ndeltamaker \\- build, show and verify FotaPKG firmware upgrade packages\n")
+set(include "[NAME]\ndeltamaker \\- build, show, verify and dry-run FotaPKG firmware upgrade packages\n")
 string(APPEND include "[SYNOPSIS]\n.B deltamaker\n.I COMMAND\n.RI [ ARGS ]\n")
 string(APPEND include "[COMMANDS]\n")
 foreach(n ${names})

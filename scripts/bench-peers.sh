@@ -12,6 +12,10 @@
 # accepts it; every tool diffs the same copies. --threads is passed to deltamaker when it takes
 # it (default: all cores). Installs bsdiff, xdelta3, zstd and time when missing. Not part of
 # ./test.sh. The last lines check the size, time and memory goals for this run.
+# Each pair's method 3 package is also built with --power-safe (tool m3-safe) and both are run
+# on the flash model (deltamaker simulate --power-cuts, default profile): the "device" lines
+# give the default package's unsafe steps and what power safety costs in size, device time,
+# erase units erased and the most erases of one unit.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD="$ROOT/build"
@@ -82,7 +86,35 @@ measure() {
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{ if (b > 0) printf "%.2f", a / b; else printf "-" }'; }
 
 goals=()
-TOOLS=(bsdiff xdelta3 zstd m1 m1-opt m3 m3-opt)
+TOOLS=(bsdiff xdelta3 zstd m1 m1-opt m3 m3-opt m3-safe)
+devices=()
+
+# device LABEL OLD NEW: the dry runs of the default and the power-safe method 3 packages.
+device() {
+  local label="$1" old="$2" new="$3" f
+  for f in p3 p3.safe; do
+    [ -s "$work/$f.pkg" ] || { devices+=("$label: no $f package"); return; }
+    "$DM" simulate "$work/$f.pkg" --json --power-cuts --partition "$work/part.bin" --old "$old" \
+      --new "$new" >"$work/$f.json" 2>/dev/null || true
+  done
+  devices+=("$(python3 - "$label" "$work/p3.json" "$work/p3.safe.json" "$work/p3.pkg" "$work/p3.safe.pkg" <<'PY'
+import json, os, sys
+label, a, b, pa, pb = sys.argv[1:]
+try:
+    d, s = json.load(open(a)), json.load(open(b))
+except ValueError:
+    print(f"{label:<14} device: a dry run failed"); sys.exit()
+td, ts = d["total"], s["total"]
+r = lambda x, y: x / y if y else float("nan")
+print(f"{label:<14} device: m3 {d['power_cuts']['unsafe_steps']}/{d['power_cuts']['steps']} steps unsafe, "
+      f"{td['bytes_at_risk']} bytes at risk, {td['time_ms']/1000:.1f} s, {td['sectors_erased']} units erased, "
+      f"wear {td['max_erase_count']} | m3-safe {s['power_cuts']['unsafe_steps']} unsafe, "
+      f"size x{r(os.path.getsize(pb), os.path.getsize(pa)):.2f}, time x{r(ts['time_ms'], td['time_ms']):.2f}, "
+      f"erased x{r(ts['sectors_erased'], td['sectors_erased']):.2f}, wear {ts['max_erase_count']}, "
+      f"moved {td['bytes_moved']} -> {ts['bytes_moved']} bytes")
+PY
+)")
+}
 printf '%-14s %-7s %8s %9s %9s %6s %6s %6s %6s %6s\n' pair tool seconds peakKiB bytes \
   t/bsd m/bsd s/bsd t/def s/def
 
@@ -100,6 +132,9 @@ bench() {
     R[m$m-opt]=$(measure "$work/p$m.opt.pkg" "$DM" "${common[@]}" "${threadArgs[@]}" --optimize \
       --output "$work/p$m.opt.pkg")
   done
+  R[m3-safe]=$(measure "$work/p3.safe.pkg" "$DM" build --quiet --method 3 --partition "$work/part.bin" \
+    --old "$old" --new "$new" "${threadArgs[@]}" --power-safe --output "$work/p3.safe.pkg")
+  device "$label" "$old" "$new"
   local bt bm bs t s mm tool
   read -r bt bm bs <<<"${R[bsdiff]}"
   for tool in "${TOOLS[@]}"; do
@@ -109,8 +144,8 @@ bench() {
       continue
     fi
     local tdef="" sdef=""
-    if [[ "$tool" == *-opt ]]; then
-      local dt dm ds; read -r dt dm ds <<<"${R[${tool%-opt}]}"
+    if [[ "$tool" == *-opt || "$tool" == *-safe ]]; then
+      local dt dm ds; read -r dt dm ds <<<"${R[${tool%-*}]}"
       if [ "$dt" != fail ]; then tdef=$(ratio "$t" "$dt"); sdef=$(ratio "$s" "$ds"); fi
     fi
     printf '%-14s %-7s %8s %9s %9s %6s %6s %6s %6s %6s\n' "$label" "$tool" "$t" "$mm" "$s" \
@@ -151,3 +186,5 @@ done
 echo
 echo "machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); deltamaker ${threadArgs[*]:-(default threads)}"
 printf '%s\n' "${goals[@]}"
+echo
+printf '%s\n' "${devices[@]+"${devices[@]}"}"
