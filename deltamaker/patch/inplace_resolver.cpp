@@ -413,6 +413,10 @@ private:
     bool printStats_ = true;
     bool safe_ = false;
     std::vector<std::pair<int64_t, int64_t>> retired_; // power-safe: given back after the pass
+    // Power-safe: the whole units taken by moves; each is given back whole once no group is
+    // left in it (the bytes between and after its groups would otherwise never be free again).
+    std::vector<std::pair<int64_t, int64_t>> staged_;
+    void releaseStaged();
 };
 
 bool Resolver::addEntryRoom(int64_t window) const
@@ -655,6 +659,9 @@ bool Resolver::relocate(int64_t pos, int64_t window)
 }
 
 int64_t roundUp(int64_t v, int64_t unit) { return (v + unit - 1) / unit * unit; }
+
+// Power-safe relocation: groups at most this far apart move together.
+constexpr int64_t kInplaceRunGap = 1024;
 int64_t roundDown(int64_t v, int64_t unit) { return v / unit * unit; }
 
 // The best run of whole erase units for `size` bytes (by the fit rule) in the spare regions at
@@ -734,16 +741,67 @@ bool Resolver::relocateSafe(int64_t pos, int64_t window)
     if (conflict.empty())
         return true;
     ++stats_->relocationPasses;
+    const auto lastWindow = [](const Group &g) {
+        int64_t last = g.leader->pn->x / kWin;
+        for (const PoNode *m : g.members)
+            last = std::max(last, m->pn->x / kWin);
+        return last;
+    };
     while (!conflict.empty()) {
         GroupPtr g = conflict.take(conflict.begin());
         if (g->extent() == 0) { // pure-literal pieces only: nothing to keep
             literalize(*g);
             continue;
         }
-        int64_t last = g->leader->pn->x / kWin;
-        for (const PoNode *m : g->members)
-            last = std::max(last, m->pn->x / kWin);
-        const SpareList::Choice c = chooseUnits(roundUp(g->extent(), unit), limit, last);
+        // Groups close together move as one run (the bytes between them travel along), so
+        // that small groups do not each take a unit of their own.
+        std::vector<GroupPtr> run;
+        int64_t runEnd = g->end;
+        int64_t last = lastWindow(*g);
+        while (!conflict.empty()) {
+            GroupList::It next = conflict.begin();
+            const Group &h = *next->second;
+            if (h.x() - runEnd > kInplaceRunGap || h.end - g->x() > kWin)
+                break;
+            if (h.extent() == 0) {
+                literalize(*conflict.take(next));
+                continue;
+            }
+            runEnd = std::max(runEnd, h.end);
+            last = std::max(last, lastWindow(h));
+            run.push_back(conflict.take(next));
+        }
+        if (!run.empty()) {
+            const int64_t size = roundUp(runEnd - g->x(), unit);
+            const SpareList::Choice c = chooseUnits(size, limit, last);
+            if (c.found && c.usable >= size) {
+                const int64_t src = g->x();
+                const int64_t dst = c.end - size;
+                spare_.carve(dst, dst + size);
+                staged_.emplace_back(dst, dst + size);
+                if (!addEntryRoom(window))
+                    return false;
+                std::memmove(work_.data() + dst, work_.data() + src,
+                             static_cast<size_t>(runEnd - src));
+                moves_.push_back(Move{src, dst, 0, runEnd - src});
+                stats_->movedBytes += runEnd - src;
+                run.push_back(std::move(g));
+                for (GroupPtr &m : run) {
+                    m->shift(dst - src);
+                    if (!po_.putChecked(std::move(m))) {
+                        std::printf("\n   Error!!! moveConflict_New3()-preInsertP return not "
+                                    "null!");
+                        std::printf("\nsw_bsdiff_new: relocated data overlaps needed data, no "
+                                    "patch written\n");
+                        return false;
+                    }
+                }
+                continue;
+            }
+            for (GroupPtr &m : run) // no room for the run: its groups go one by one
+                conflict.put(std::move(m));
+        }
+        const SpareList::Choice c = chooseUnits(roundUp(g->extent(), unit), limit, lastWindow(*g));
         if (!c.found) {
             literalize(*g);
             continue;
@@ -776,10 +834,28 @@ bool Resolver::relocateSafe(int64_t pos, int64_t window)
         const int64_t size = roundUp(g->extent(), unit);
         const int64_t dst = c.end - size;
         spare_.carve(dst, dst + size);
+        staged_.emplace_back(dst, dst + size);
         if (!moveGroup(std::move(g), dst, 0, window))
             return false;
     }
     return true;
+}
+
+void Resolver::releaseStaged()
+{
+    size_t kept = 0;
+    for (const auto &r : staged_) {
+        GroupList::It it = po_.firstNotBefore(r.first);
+        bool used = false;
+        for (; it != po_.end() && it->second->x() < r.second && !used; ++it)
+            used = overlaps(r.first, r.second, it->second->x(), it->second->end) ||
+                   (it->second->extent() == 0 && it->second->x() >= r.first);
+        if (used)
+            staged_[kept++] = r;
+        else
+            spare_.add(r.first, r.second);
+    }
+    staged_.resize(kept);
 }
 
 int Resolver::run(const std::vector<InplaceStretch> &stretches, InplaceStreams &streams,
@@ -879,6 +955,8 @@ int Resolver::run(const std::vector<InplaceStretch> &stretches, InplaceStreams &
         for (const auto &r : retired_)
             giveBack(r.first, r.second);
         retired_.clear();
+        if (safe_)
+            releaseStaged();
         const size_t n = entries_.size() / 3;
         putSm4(control, static_cast<int64_t>(n));
         putSm4(control, static_cast<int64_t>(moves_.size()));
