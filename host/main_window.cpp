@@ -263,7 +263,7 @@ void MainWindow::loadPlugins()
     // The left panel is as wide as the longest plug-in name, in any language.
     m_list->setMinimumWidth(m_list->sizeHintForColumn(0) + 2 * m_list->frameWidth());
     // A plug-in the installer replaced comes back where it was.
-    if (!m_reshow.isEmpty() && plugin(m_reshow) && !m_shown) {
+    if (!m_reshow.isEmpty() && plugin(m_reshow)) {
         const QString base = m_reshow;
         m_reshow.clear();
         selectPluginByName(base);
