@@ -498,10 +498,11 @@ void MainWindow::refreshPlan()
     } else if (!actionReasonText(Action(m_chosen)).isEmpty()) {
         line = actionReasonText(Action(m_chosen));
     } else {
+        const QString separator = textOr("plan/separator", ", ");
         line = formatPattern(text(QStringLiteral("plan/uses")),
-                             {actionText(Action(m_chosen)), boardName, used.join(QStringLiteral(", "))});
+                             {actionText(Action(m_chosen)), boardName, used.join(separator)});
         if (!unused.isEmpty())
-            line += formatPattern(text(QStringLiteral("plan/leaves_out")), {unused.join(QStringLiteral(", "))});
+            line += formatPattern(text(QStringLiteral("plan/leaves_out")), {unused.join(separator)});
     }
     m_planLine->setText(line);
 }
