@@ -790,15 +790,19 @@ void MainWindow::restoreSession()
 
 void MainWindow::saveSessionSoon()
 {
-    if (!m_restoring && !m_sessionFile.isEmpty())
-        m_saveTimer.start();
+    if (m_restoring || m_sessionFile.isEmpty())
+        return;
+    m_sessionChanged = true;
+    m_saveTimer.start();
 }
 
 void MainWindow::saveSessionNow()
 {
     m_saveTimer.stop();
-    if (m_sessionFile.isEmpty() || m_restoring)
+    // A window that changed nothing leaves the folder as it found it.
+    if (!m_sessionChanged || m_sessionFile.isEmpty() || m_restoring)
         return;
+    m_sessionChanged = false;
     for (int r = 0; r < RowCount; ++r)
         if (m_rows[r])
             m_session.paths[r] = m_rows[r]->path();

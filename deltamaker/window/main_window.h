@@ -127,6 +127,7 @@ private:
     QString m_sessionFile;                   // empty without a host
     SessionState m_session;
     bool m_restoring = false;
+    bool m_sessionChanged = false;          // since the last write
     QTimer m_saveTimer;
     std::mutex m_progressLock;               // guards the three below
     QString m_progressStage;

@@ -112,6 +112,15 @@ protected:
 
     QString sample(const char *rel) const { return wd.file(QStringLiteral("samples/") + rel); }
 
+    // The KLM4410 rows of a sample pair ("diff" or "ab") and the output path.
+    void fillKlm4410(PluginUIBase *w, const char *pair, const QString &output)
+    {
+        setRow(w, "partitionRow", sample("klm4410/partition.bin"));
+        setRow(w, "oldRow", wd.file(QStringLiteral("samples/klm4410/%1_old.bin").arg(QLatin1String(pair))));
+        setRow(w, "newRow", wd.file(QStringLiteral("samples/klm4410/%1_new.bin").arg(QLatin1String(pair))));
+        setRow(w, "outputRow", output);
+    }
+
     static QVector<LogRow> logRows(PluginUIBase *w)
     {
         QVector<LogRow> rows;
@@ -450,10 +459,7 @@ TEST_F(DeltamakerWindow, BuildRunsOffTheGuiThreadWithTheControlsDisabled)
     ASSERT_TRUE(w);
     const QString output = wd.file("delta.pkg");
     setRow(w, "bootRow", sample("klm4410/boot.bin"));
-    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
-    setRow(w, "oldRow", sample("klm4410/diff_old.bin"));
-    setRow(w, "newRow", sample("klm4410/diff_new.bin"));
-    setRow(w, "outputRow", output);
+    fillKlm4410(w, "diff", output);
     const QList<QWidget *> controls{child<QPushButton>(w, "diffButton"), child<QPushButton>(w, "czButton"),
                                     child<QPushButton>(w, "blockButton"),
                                     child(w, "newRow")->findChild<QLineEdit *>(),
@@ -508,10 +514,7 @@ TEST_F(DeltamakerWindow, UnloadingDuringABuildWaitsForIt)
     PluginUIBase *w = open();
     ASSERT_TRUE(w);
     const QString output = wd.file("ab.pkg");
-    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
-    setRow(w, "oldRow", sample("klm4410/ab_old.bin"));
-    setRow(w, "newRow", sample("klm4410/ab_new.bin"));
-    setRow(w, "outputRow", output);
+    fillKlm4410(w, "ab", output);
     QTest::mouseClick(child<QPushButton>(w, "abButton"), Qt::LeftButton);
     ASSERT_TRUE(w->property("building").toBool());
     ASSERT_TRUE(host->unloadPlugin(kBase, false));
@@ -542,10 +545,7 @@ TEST_F(DeltamakerWindow, OperModeHidesTheBootRowAndDiffNeedsTheSettingFile)
     PluginUIBase *w = open();
     ASSERT_TRUE(w);
     EXPECT_FALSE(child(w, "bootRow")->isHidden());
-    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
-    setRow(w, "oldRow", sample("klm4410/diff_old.bin"));
-    setRow(w, "newRow", sample("klm4410/diff_new.bin"));
-    setRow(w, "outputRow", wd.file("out.pkg"));
+    fillKlm4410(w, "diff", wd.file("out.pkg"));
     const LogRow missing = error(QString::fromUtf8("找不到配置文件 %1，请先在插件右键菜单中创建配置")
                                      .arg(wd.file("config/Deltamaker/index.config")));
     press(w, "diffButton");
@@ -750,10 +750,7 @@ TEST_F(DeltamakerWindow, ReplacingAPackageAsksFirst)
     PluginUIBase *w = open();
     ASSERT_TRUE(w);
     const QString output = wd.file("same.pkg");
-    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
-    setRow(w, "oldRow", sample("klm4410/diff_old.bin"));
-    setRow(w, "newRow", sample("klm4410/diff_new.bin"));
-    setRow(w, "outputRow", output);
+    fillKlm4410(w, "diff", output);
     press(w, "diffButton");
     ASSERT_EQ(logRows(w).back(), successLine(kDiff));
     EXPECT_TRUE(messages().isEmpty());   // a new file is written without a question
@@ -875,10 +872,7 @@ TEST_F(DeltamakerWindow, ARefusedPressShowsItsOwnEndOnTheProgressBar)
     ASSERT_TRUE(w);
     auto *bar = w->statusBar()->findChild<QProgressBar *>();
     ASSERT_TRUE(bar);
-    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
-    setRow(w, "oldRow", sample("klm4410/ab_old.bin"));
-    setRow(w, "newRow", sample("klm4410/ab_new.bin"));
-    setRow(w, "outputRow", wd.file("ab.pkg"));
+    fillKlm4410(w, "ab", wd.file("ab.pkg"));
     press(w, "abButton");
     EXPECT_EQ(bar->value(), 100);
     setRow(w, "newRow", QString());
