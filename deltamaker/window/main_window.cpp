@@ -634,6 +634,12 @@ bool MainWindow::prepare(Action action, PackRequest &request, QByteArray &output
     copyPath(request.nv1_path, paths[Nv1Row]);
     copyPath(request.nv2_path, paths[Nv2Row]);
     request.method = action_method(action);
+    // The builder's suggestions of another method name the button to press.
+    for (int a = 0; a < ActionCount; ++a) {
+        m_methodNames[a] = actionText(Action(a)).toLocal8Bit();
+        m_methodPointers[action_method(Action(a))] = m_methodNames[a].constData();
+    }
+    request.method_names = m_methodPointers;
     // "optimize" 1 selects the optimising encoder; a missing setting or file keeps the default.
     int optimize = 0;
     if (IConfigFile *config = tools ? tools->config(false) : nullptr)

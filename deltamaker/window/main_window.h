@@ -124,6 +124,7 @@ private:
     int m_chosen = -1;                       // Action, or -1 before any button was chosen
     ImageFacts m_oldImage, m_newImage;
     QByteArray m_methodNames[ActionCount];   // the buttons' texts, handed to the builder
+    const char *m_methodPointers[5] = {};    // into m_methodNames, by method
     QString m_sessionFile;                   // empty without a host
     SessionState m_session;
     bool m_restoring = false;
