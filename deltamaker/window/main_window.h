@@ -63,6 +63,9 @@ signals:
     void buildingChanged(bool building);
     void buildFinished(bool ok);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     QString text(const QString &key) const;
     // The language file's text, or `fallback` when the file has none.
