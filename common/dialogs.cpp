@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVariant>
@@ -20,6 +21,24 @@ QWidget *sheetFree(QWidget *parent)
     return parent ? parent->window() : nullptr;
 }
 
+// Host and plug-ins each link their own copy of this file; the application object is the one
+// thing they share, so what the host sets is published there.
+const char kPresenterProperty[] = "tessel.dialogPresenter";
+const char *const kButtonProperties[] = {"tessel.dialogOk", "tessel.dialogYes", "tessel.dialogNo"};
+const char *const kButtonTexts[] = {"确定", "是", "否"};
+
+enum Button { OkButton, YesButton, NoButton };
+
+QString buttonText(Button button)
+{
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        const QString text = app->property(kButtonProperties[button]).toString();
+        if (!text.isEmpty())
+            return text;
+    }
+    return QString::fromUtf8(kButtonTexts[button]);
+}
+
 class QtDialogPresenter final : public IDialogPresenter
 {
 public:
@@ -28,14 +47,14 @@ public:
         QMessageBox box(kind == Kind::Critical ? QMessageBox::Critical : QMessageBox::Information,
                         title, text, QMessageBox::NoButton, nullptr);
         if (kind == Kind::Question) {
-            QPushButton *yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
-            QPushButton *no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+            QPushButton *yes = box.addButton(buttonText(YesButton), QMessageBox::YesRole);
+            QPushButton *no = box.addButton(buttonText(NoButton), QMessageBox::NoRole);
             box.setDefaultButton(yes);
             box.setEscapeButton(no);
             box.exec();
             return box.clickedButton() == yes;
         }
-        QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+        QPushButton *ok = box.addButton(buttonText(OkButton), QMessageBox::AcceptRole);
         box.setDefaultButton(ok);
         box.exec();
         return box.clickedButton() == ok;
@@ -46,9 +65,23 @@ public:
         return QFileDialog::getOpenFileName(sheetFree(parent), caption, dir, filter);
     }
     QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
-                         const QString &filter) override
+                         const QString &filter, QString *selectedFilter) override
     {
-        return QFileDialog::getSaveFileName(sheetFree(parent), caption, dir, filter);
+        // The dialog itself adds the chosen filter's extension, so that its question before
+        // replacing a file names the file that would really be replaced.
+        QFileDialog dialog(sheetFree(parent), caption, dir, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        const auto follow = [&dialog](const QString &entry) {
+            dialog.setDefaultSuffix(withFilterExtension(QStringLiteral("x"), entry).mid(2));
+        };
+        follow(dialog.selectedNameFilter());
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, follow);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        if (selectedFilter)
+            *selectedFilter = dialog.selectedNameFilter();
+        return dialog.selectedFiles().first();
     }
     QString existingDirectory(QWidget *parent, const QString &caption,
                               const QString &dir) override
@@ -64,10 +97,6 @@ public:
 
 QtDialogPresenter g_qtPresenter;
 IDialogPresenter *g_presenter = nullptr;
-
-// Host and plug-ins each link their own copy of this file; the application object is the one
-// thing they share, so the installed presenter is published there too.
-const char kPresenterProperty[] = "tessel.dialogPresenter";
 
 QString vformat(const char *format, va_list args)
 {
@@ -104,6 +133,16 @@ IDialogPresenter *setDialogPresenter(IDialogPresenter *presenter)
                          presenter ? QVariant::fromValue(reinterpret_cast<quintptr>(presenter))
                                    : QVariant());
     return previous;
+}
+
+void setDialogButtonTexts(const QString &ok, const QString &yes, const QString &no)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return;
+    const QString texts[] = {ok, yes, no};
+    for (int i = 0; i < 3; ++i)
+        app->setProperty(kButtonProperties[i], texts[i].isEmpty() ? QVariant() : QVariant(texts[i]));
 }
 
 void showErrorText(const QString &title, const QString &text)
@@ -169,10 +208,32 @@ QString openFileDialog(QWidget *parent, const QString &caption, const QString &d
     return dialogPresenter().openFileName(parent, caption, dir, filter);
 }
 
+QString withFilterExtension(const QString &name, const QString &filterEntry)
+{
+    if (name.isEmpty() || !QFileInfo(name).suffix().isEmpty())
+        return name;
+    // "Text (*.csv *.txt)" or a bare "*.csv": the first pattern counts.
+    QString patterns = filterEntry;
+    const int open = patterns.lastIndexOf(QLatin1Char('('));
+    if (open >= 0)
+        patterns = patterns.mid(open + 1).section(QLatin1Char(')'), 0, 0);
+    const QString first = patterns.simplified().section(QLatin1Char(' '), 0, 0);
+    if (!first.startsWith(QLatin1String("*.")))
+        return name;
+    const QString extension = first.mid(2);
+    if (extension.isEmpty() || extension.contains(QLatin1Char('*')) || extension.contains(QLatin1Char('?')))
+        return name;
+    return name + QLatin1Char('.') + extension;
+}
+
 QString saveFileDialog(QWidget *parent, const QString &caption, const QString &dir,
                        const QString &filter)
 {
-    return dialogPresenter().saveFileName(parent, caption, dir, filter);
+    QString chosen;
+    const QString name = dialogPresenter().saveFileName(parent, caption, dir, filter, &chosen);
+    if (chosen.isEmpty())
+        chosen = filter.section(QStringLiteral(";;"), 0, 0);
+    return withFilterExtension(name, chosen);
 }
 
 QString directoryDialog(QWidget *parent, const QString &caption, const QString &dir)

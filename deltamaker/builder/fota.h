@@ -28,6 +28,10 @@ struct PackRequest {
     // method 1 rewrites each block over its own old copy and is refused. 0: the default
     // in-place patch, whose bytes are pinned.
     int32_t powerSafe;
+    // How the caller names each method, by method 0..4, in the messages that suggest another
+    // one (the window: its buttons' texts, in the local 8-bit encoding like the paths). A null
+    // entry, or no array, reads "method N". Not owned; must outlive the call.
+    const char *const *method_names;
 };
 
 // Largest PackRequest::threads honoured; more are taken as this many.
