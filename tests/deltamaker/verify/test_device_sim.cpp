@@ -308,16 +308,26 @@ TEST(PowerCuts, BruteForceOnALargeInplacePair)
         GTEST_SKIP() << "the small pairs cover the sanitizer run";
     PackageBench bench;
     const Samples::FirmwarePair fp = Samples::makePair(77, 320 * 1024);
-    for (const Method &m : {Method{false, 3}, Method{true, 3}}) {
-        const Built b = bench.build(m, fp.oldImage, fp.newImage);
-        ASSERT_EQ(b.error, "");
-        DeviceCutReplay replay;
-        std::string error;
-        ASSERT_TRUE(replay.load(b.pkg.data(), b.pkg.size(), b.inputs(profile("nor-4k"), true),
-                                error))
-            << error;
-        bruteForce(replay, "large pair, " + methodName(m));
-    }
+    // Default packages (mostly unsafe steps) and power-safe ones (every cut of every step
+    // must resume right).
+    for (const bool safe : {false, true})
+        for (const Method &m : {Method{false, 3}, Method{true, 3}}) {
+            const Built b = bench.build(m, fp.oldImage, fp.newImage, Bytes(), Bytes(), Bytes(),
+                                        safe);
+            ASSERT_EQ(b.error, "");
+            DeviceCutReplay replay;
+            std::string error;
+            ASSERT_TRUE(replay.load(b.pkg.data(), b.pkg.size(),
+                                    b.inputs(profile("nor-4k"), true), error))
+                << error;
+            const uint64_t cuts =
+                bruteForce(replay, "large pair, " + methodName(m) + (safe ? ", power-safe" : ""));
+            EXPECT_EQ(replay.result().total.unsafeSteps == 0, safe);
+            std::printf("%s%s: %zu steps, %llu unsafe, %llu power cuts\n", methodName(m).c_str(),
+                        safe ? " power-safe" : "", replay.result().steps.size(),
+                        (unsigned long long)replay.result().total.unsafeSteps,
+                        (unsigned long long)cuts);
+        }
 }
 
 TEST(PowerSafe, PatchesHaveNoUnsafeStepAndSurviveEveryCut)
