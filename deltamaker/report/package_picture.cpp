@@ -299,8 +299,33 @@ void drawTimeline(PackagePicture &p, double &y, const DeviceRunResult &r)
 
 } // namespace
 
-std::string html_escape(const std::string &s)
+namespace {
+
+bool validUtf8(const std::string &s)
 {
+    for (size_t i = 0; i < s.size();) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > s.size())
+            return false;
+        for (size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+                return false;
+        i += n;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string html_escape(const std::string &text)
+{
+    // A version text from a hostile header may be any bytes: the page stays valid UTF-8.
+    std::string s = text;
+    if (!validUtf8(s))
+        for (char &c : s)
+            if (static_cast<unsigned char>(c) >= 0x80)
+                c = '?';
     std::string out;
     out.reserve(s.size());
     for (char c : s) {

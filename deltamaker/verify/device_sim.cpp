@@ -23,6 +23,9 @@ namespace {
 constexpr uint64_t kLzmaProbBytes = 2 * (1846 + 0x300);
 constexpr uint64_t kLzmaDictBytes = 0x2000;
 constexpr uint64_t kWindow = static_cast<uint64_t>(kInplaceWindowSize);
+// Images the model runs: firmware is megabytes, and a header may name any 32-bit size, which a
+// stream of a few megabytes can nearly decode to.
+constexpr uint64_t kMaxImage = uint64_t(256) << 20;
 
 struct Range {
     uint64_t addr = 0;
@@ -332,6 +335,12 @@ bool planInplace(Plan &plan, const PartEntry &part, const uint8_t *patch, size_t
                  uint64_t eraseUnit, std::string &error)
 {
     std::string why;
+    if (std::max(oldSize, newSize) > std::min<uint64_t>(part.size, kMaxImage)) {
+        error = format_text("the in-place image of %llu bytes does not fit partition %.16s",
+                            static_cast<unsigned long long>(std::max(oldSize, newSize)),
+                            part.name);
+        return false;
+    }
     if (!decode_inplace_patch(patch, patchSize, static_cast<size_t>(newSize), plan.inplace, why)) {
         error = "in-place patch: " + why;
         return false;
@@ -533,6 +542,11 @@ bool makePlan(Plan &plan, const DeviceRunInputs &in, std::string &error)
         if (!bootStep())
             return false;
         std::string why;
+        if (plan.info.words[2] > std::min<uint64_t>(fw->size, kMaxImage)) {
+            error = format_text("the image of %u bytes does not fit partition %.16s",
+                                plan.info.words[2], fw->name);
+            return false;
+        }
         if (plan.info.words[2] == 0 ||
             !detail::lzma_decode_exact(pkg + plan.info.streamOffset, plan.info.streamSize,
                                        plan.info.words[2], plan.streamImage, why)) {

@@ -247,10 +247,21 @@ TEST(DeviceRun, HostilePackagesFailCleanly)
     // Every truncation and a flipped byte at many places: a clear error or a run, never a crash.
     for (size_t cut = 0; cut < b.pkg.size(); cut += 97)
         device_run(b.pkg.data(), cut, in, r, error);
-    for (size_t at = 0; at < b.pkg.size(); at += 13) {
+    for (size_t at = 0; at < b.pkg.size(); at += 41) {
         Bytes bad = b.pkg;
         bad[at] ^= 0x5A;
         device_run(bad.data(), bad.size(), in, r, error);
+    }
+    // A header that names a huge image is refused before anything of that size is made.
+    for (const Method &m : {Method{false, 3}, Method{false, 4}}) {
+        const Built big = bench.build(m, fp.oldImage, fp.newImage);
+        ASSERT_EQ(big.error, "");
+        Bytes bad = big.pkg;
+        for (int i = 0; i < 4; ++i)
+            bad[24 + i] = 0xFF; // new image size
+        EXPECT_FALSE(device_run(bad.data(), bad.size(), big.inputs(profile("nor-4k"), false), r,
+                                error));
+        EXPECT_NE(error.find("does not fit"), std::string::npos) << error;
     }
     DeviceRunInputs noOld = in;
     noOld.oldImage = DeviceImage();
