@@ -60,6 +60,15 @@ void expectHandleFollowsTheValue(QScrollBar *bar, const char *what)
     EXPECT_EQ(colourAt(image, 0.97), handleColour());
 }
 
+// Shows a view filled with more than fits in 300 x 200; its vertical bar.
+QScrollBar *shownBar(QAbstractScrollArea &view)
+{
+    view.resize(300, 200);
+    view.show();
+    settle();
+    return view.verticalScrollBar();
+}
+
 QString manyLines()
 {
     QString text;
@@ -74,59 +83,40 @@ TEST(KitScrollBars, HandleIsDarkAndAtTheTopWhenTheViewIsAtTheTop)
 {
     {
         SysTextBrowser browser;
-        browser.resize(300, 200);
         browser.setHtml(manyLines());
-        browser.show();
-        settle();
-        expectHandleFollowsTheValue(browser.verticalScrollBar(), "SysTextBrowser");
+        expectHandleFollowsTheValue(shownBar(browser), "SysTextBrowser");
     }
     {
         SysTextEdit edit;
-        edit.resize(300, 200);
         edit.setHtml(manyLines());
-        edit.show();
-        settle();
-        expectHandleFollowsTheValue(edit.verticalScrollBar(), "SysTextEdit");
+        expectHandleFollowsTheValue(shownBar(edit), "SysTextEdit");
     }
     {
         SysTable table(nullptr, {QStringLiteral("a")});
-        table.resize(300, 200);
         for (int i = 0; i < 200; ++i)
             table.setCellText(i, 0, QString::number(i));
-        table.show();
-        settle();
-        expectHandleFollowsTheValue(table.verticalScrollBar(), "SysTable");
+        expectHandleFollowsTheValue(shownBar(table), "SysTable");
     }
     {
         SysList list;
-        list.resize(300, 200);
         for (int i = 0; i < 200; ++i)
             list.addItem(QString::number(i));
-        list.show();
-        settle();
-        expectHandleFollowsTheValue(list.verticalScrollBar(), "SysList");
+        expectHandleFollowsTheValue(shownBar(list), "SysList");
     }
     {
         SysTree tree;
-        tree.resize(300, 200);
         for (int i = 0; i < 200; ++i)
             new QTreeWidgetItem(&tree, {QString::number(i)});
-        tree.show();
-        settle();
-        expectHandleFollowsTheValue(tree.verticalScrollBar(), "SysTree");
+        expectHandleFollowsTheValue(shownBar(tree), "SysTree");
     }
 }
 
 TEST(KitScrollBars, ALaterColourReachesABarAlreadyShown)
 {
     SysTextBrowser browser;
-    browser.resize(300, 200);
     browser.setHtml(manyLines());
-    browser.show();
-    settle();
+    QScrollBar *bar = shownBar(browser);
     browser.setScrollBarColor(QStringLiteral("#409eff"));
-    settle();
-    QScrollBar *bar = browser.verticalScrollBar();
     bar->setValue(bar->minimum());
     settle();
     const QImage image = bar->grab().toImage();
