@@ -115,6 +115,7 @@ protected:
         tessel.setProcessChannelMode(QProcess::ForwardedChannels);
         tessel.start(TestPaths::binDir() + "/Tessel", {"-mutex", "0", "-c", "Deltamaker"});
         ASSERT_TRUE(tessel.waitForStarted(10000));
+        started = true;
         const QStringList main = waitWindows(QStringLiteral("^Tessel"), 1);
         ASSERT_EQ(main.size(), 1) << "Tessel's main window did not show";
         mainWindow = main[0];
@@ -124,6 +125,10 @@ protected:
 
     void stopTessel()
     {
+        if (started) { // nothing the flows did may have ended it
+            EXPECT_EQ(tessel.state(), QProcess::Running) << "Tessel ended by itself";
+        }
+        started = false;
         if (tessel.state() != QProcess::NotRunning) {
             tessel.terminate();
             if (!tessel.waitForFinished(10000)) {
@@ -145,6 +150,7 @@ protected:
 
     ScopedWorkDir wd;
     QProcess tessel;
+    bool started = false;
     QString mainWindow;
     QRect mainRect;
     QByteArray settings;
