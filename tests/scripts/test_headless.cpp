@@ -2,6 +2,7 @@
 // (scripts/headless.sh demo) and the window on Qt's VNC platform (scripts/headless.sh vnc),
 // all with the display variables unset, on the built tree.
 #include "common/platform/platform.h"
+#include "tests/support/process_run.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -20,12 +21,6 @@
 
 namespace {
 
-struct ProcessRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
-
 // The test's environment without any display or platform choice.
 QProcessEnvironment withoutDisplay()
 {
@@ -33,22 +28,6 @@ QProcessEnvironment withoutDisplay()
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(name);
     return env;
-}
-
-ProcessRun run(const QString &program, const QStringList &args, const QProcessEnvironment &env,
-        const QString &cwd)
-{
-    QProcess p;
-    p.setProcessEnvironment(env);
-    p.setWorkingDirectory(cwd);
-    p.start(program, args);
-    ProcessRun r;
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-        return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
 }
 
 QString script()
@@ -100,21 +79,21 @@ TEST(HeadlessStart, TesselWithoutADisplaySaysHowToGetTheWindow)
     ASSERT_TRUE(work.isValid());
     const QString tessel = TestPaths::binDir() + "/Tessel";
     QProcessEnvironment env = withoutDisplay();
-    const ProcessRun bare = run(tessel, {"-mutex", "0"}, env, work.path());
+    const ProcessRun bare = runProcess(tessel, {"-mutex", "0"}, work.path(), env);
     EXPECT_EQ(bare.code, 1) << "an abort instead of an exit";
     EXPECT_EQ(bare.err, QString::fromUtf8(Platform::noDisplayMessage()));
     EXPECT_FALSE(bare.err.contains("platform plugin"));
 
     // A platform that needs a display, named by the environment or the option.
     env.insert("QT_QPA_PLATFORM", "xcb");
-    EXPECT_EQ(run(tessel, {"-mutex", "0"}, env, work.path()).err,
+    EXPECT_EQ(runProcess(tessel, {"-mutex", "0"}, work.path(), env).err,
               QString::fromUtf8(Platform::noDisplayMessage()));
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    EXPECT_EQ(run(tessel, {"-mutex", "0", "-platform", "xcb"}, env, work.path()).code, 1);
+    EXPECT_EQ(runProcess(tessel, {"-mutex", "0", "-platform", "xcb"}, work.path(), env).code, 1);
 
     // One that needs none starts as ever.
     env.insert("TESSEL_QUIT_AFTER_LOAD", "1");
-    const ProcessRun offscreen = run(tessel, {"-mutex", "0"}, env, work.path());
+    const ProcessRun offscreen = runProcess(tessel, {"-mutex", "0"}, work.path(), env);
     EXPECT_EQ(offscreen.code, 0) << offscreen.err.toStdString();
     EXPECT_FALSE(offscreen.err.contains("no display"));
 }
@@ -125,8 +104,8 @@ TEST(HeadlessStart, DemoBuildsAndVerifiesAPackageForEachBoard)
     ASSERT_TRUE(out.isValid());
     QElapsedTimer timer;
     timer.start();
-    const ProcessRun demo = run("bash", {script(), "demo", TestPaths::buildDir(), out.path()},
-                         withoutDisplay(), out.path());
+    const ProcessRun demo = runProcess(
+        "bash", {script(), "demo", TestPaths::buildDir(), out.path()}, out.path(), withoutDisplay());
     ASSERT_EQ(demo.code, 0) << demo.out.toStdString() << demo.err.toStdString();
     EXPECT_LT(timer.elapsed(), 60000);
     EXPECT_TRUE(demo.err.isEmpty()) << demo.err.toStdString();
@@ -143,8 +122,7 @@ TEST(HeadlessStart, DemoBuildsAndVerifiesAPackageForEachBoard)
         const QRegularExpressionMatch m = row.match(demo.out);
         ASSERT_TRUE(m.hasMatch()) << demo.out.toStdString();
         EXPECT_EQ(m.captured(1).toLongLong(), QFile(out.filePath(pkg)).size());
-        const ProcessRun info = run(TestPaths::binDir() + "/deltamaker", {"info", pkg},
-                             QProcessEnvironment::systemEnvironment(), out.path());
+        const ProcessRun info = runProcess(TestPaths::binDir() + "/deltamaker", {"info", pkg}, out.path());
         EXPECT_EQ(info.code, 0) << info.out.toStdString();
     }
     // The way to the window is the one Tessel gives itself, after its first line.

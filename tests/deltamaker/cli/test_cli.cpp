@@ -1,5 +1,6 @@
 // End to end through the real bin/deltamaker.
 #include "deltamaker/verify/package_verify.h"
+#include "tests/support/process_run.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -23,25 +24,11 @@
 
 namespace {
 
-struct CliRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using CliRun = ProcessRun;
 
 CliRun deltamaker(const QStringList &args, const QString &cwd = QString())
 {
-    QProcess p;
-    if (!cwd.isEmpty())
-        p.setWorkingDirectory(cwd);
-    p.start(TestPaths::binDir() + "/deltamaker", args);
-    CliRun r;
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-        return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return runProcess(TestPaths::binDir() + "/deltamaker", args, cwd);
 }
 
 struct Case {
