@@ -35,40 +35,47 @@ QString script()
     return TestPaths::sourceDir() + "/scripts/headless.sh";
 }
 
-// Connects to the local port and returns the first bytes the server sends ("" when none).
-QByteArray greeting(int port)
+// A socket connected to the local port, or -1.
+int connectLocal(int port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return QByteArray();
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    QByteArray got;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
-        timeval timeout{10, 0};
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-        char buf[12];
-        size_t have = 0;
-        for (ssize_t n = 1; n > 0 && have < sizeof buf; have += static_cast<size_t>(n))
-            n = ::read(fd, buf + have, sizeof buf - have);
-        got = QByteArray(buf, static_cast<int>(have));
-    }
-    ::close(fd);
-    return got;
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
 }
 
 bool portOpen(int port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool open = ::connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    const int fd = connectLocal(port);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
+}
+
+// The first bytes the server on the local port sends ("" when none).
+QByteArray greeting(int port)
+{
+    const int fd = connectLocal(port);
+    if (fd < 0)
+        return QByteArray();
+    timeval timeout{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    char buf[12];
+    size_t have = 0;
+    while (have < sizeof buf) {
+        const ssize_t n = ::read(fd, buf + have, sizeof buf - have);
+        if (n <= 0)
+            break;
+        have += static_cast<size_t>(n);
+    }
     ::close(fd);
-    return open;
+    return QByteArray(buf, static_cast<int>(have));
 }
 
 } // namespace
