@@ -59,10 +59,10 @@ bool read_versions(const ImageRecord *old, const ImageRecord &image, size_t widt
 // Every input against its partition, and the lookups of the final size check, from the sizes
 // the files had when opened: cheap failures come before any heavy work.
 bool inputs_fit(int type, const PackRequest &req, const BuildInputs &inputs);
-// True when a file of `size` bytes written from the partition's start stays inside it (and
-// inside the 32-bit flash address space); otherwise says which file overruns which partition.
-bool fits_partition(const char *path, int64_t size, const char *part, uint32_t addr,
-                    uint32_t partSize);
+// True when a file of `size` bytes written from the partition's start stays inside it;
+// otherwise says which file overruns which partition. (The table check has made sure that no
+// partition reaches past 4 GiB.)
+bool fits_partition(const char *path, int64_t size, const char *part, uint32_t partSize);
 // Package and firmware against the partitions: `ota` names the second partition (ZN3150) or
 // is null (KLM4410).
 bool size_check(const Build &b, int64_t packageSize, const char *bootPart,

@@ -58,6 +58,12 @@ int part_table_parse(const uint8_t *table, size_t size, int boardType)
         detail::fota_log(kError, "%s", error.c_str());
         return -1;
     }
+    // One check of the table for every method, before any of them works on it.
+    const std::vector<std::string> faults = detail::check_part_table(parts, boardType);
+    for (const std::string &fault : faults)
+        detail::fota_log(kError, "%s", fault.c_str());
+    if (!faults.empty())
+        return -1;
     detail::fota_log(kInfo, "Partition Init ok \n");
     return 0;
 }

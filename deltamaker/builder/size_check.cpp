@@ -19,17 +19,11 @@ int64_t firmwareRound(int64_t size) { return (size + 4097) & ~int64_t(4095); }
 
 } // namespace
 
-bool fits_partition(const char *path, int64_t size, const char *part, uint32_t addr,
-                   uint32_t partSize)
+bool fits_partition(const char *path, int64_t size, const char *part, uint32_t partSize)
 {
     if (size > static_cast<int64_t>(partSize)) {
         fota_log(kError, "%s is 0x%llx bytes, larger than its partition %s of 0x%x bytes\n", path,
                  static_cast<unsigned long long>(size), part, partSize);
-        return false;
-    }
-    if (static_cast<uint64_t>(addr) + partSize > 0x100000000ull) {
-        fota_log(kError, "partition %s at 0x%x with 0x%x bytes reaches past 4 GiB\n", part, addr,
-                 partSize);
         return false;
     }
     return true;
@@ -91,7 +85,7 @@ bool inputs_fit(int type, const PackRequest &req, const BuildInputs &inputs)
                  static_cast<unsigned>(newSize));
         return false;
     }
-    if (old && !fits_partition(old, oldSize, masterPart, 0, master))
+    if (old && !fits_partition(old, oldSize, masterPart, master))
         return false;
     if (!z && boot && (req.method == 3 || req.method == 4) &&
         bootSize > static_cast<int64_t>(kBuildAreaSize)) {
@@ -109,7 +103,7 @@ bool inputs_fit(int type, const PackRequest &req, const BuildInputs &inputs)
                 continue;
             uint32_t size = 0;
             if (part_find(f.part, &addr, &size) != 0 ||
-                !fits_partition(inputs.path(f.in), inputs.size(f.in), f.part, addr, size))
+                !fits_partition(inputs.path(f.in), inputs.size(f.in), f.part, size))
                 return false;
         }
     }
