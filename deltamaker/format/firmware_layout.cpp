@@ -127,7 +127,7 @@ bool parse_part_table(const uint8_t *table, size_t size, int boardType,
 {
     out = predefined_part_entries(boardType);
     if (size != kPartTableFileSize) {
-        error = format_text("partition size 0x%x error\n", static_cast<unsigned>(size));
+        error = format_text("partition size 0x%zx error\n", size);
         return false;
     }
     size_t pos = kRecordMin;
