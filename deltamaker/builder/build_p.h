@@ -113,7 +113,31 @@ private:
     int lockFd_ = -1;
     std::string package_;
     bool committed_ = false;
+    int slot_ = -1; // the signal handler's record of both files
 };
+
+// Interrupts (interrupt.cpp).
+// One per running build, for its whole run. While any is alive, SIGINT, SIGTERM and SIGHUP
+// remove the files of every registered build, then are handled as before the build, which by
+// default ends the process with the signal's status; a signal the process ignores stays
+// ignored. The actions in place before are put back when the last build ends. A
+// fota_cancel_build call made while it is alive stops its build.
+class BuildInterrupts {
+public:
+    BuildInterrupts();
+    ~BuildInterrupts();
+    BuildInterrupts(const BuildInterrupts &) = delete;
+    BuildInterrupts &operator=(const BuildInterrupts &) = delete;
+};
+// Records a build's lock and package file for the signal handler: the slot, or -1 when none is
+// free (the files are then left to the next build to the same output).
+int register_build_files(const std::string &lock, const std::string &package);
+void unregister_build_files(int slot);
+// Thrown on the build's thread once the build has been asked to stop (fota_cancel_build, or a
+// signal whose handler kept the process alive).
+struct BuildCancelled {};
+bool build_cancelled();
+void stop_if_cancelled();
 
 // Reads the package at `packagePath` back and checks it against the request's inputs: the last
 // step before the package is moved into place.
