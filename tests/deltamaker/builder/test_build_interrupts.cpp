@@ -27,11 +27,11 @@ Handler handlerOf(int sig)
     return now.sa_handler;
 }
 
-class BuildInterrupts : public ::testing::Test {
+class BuildInterrupts : public FolderTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
+        FolderTest::SetUp();
         std::vector<uint8_t> t;
         std::string error;
         ASSERT_TRUE(Samples::makePartitionTable({{"cpu1", 0x8000, 0x100000}, {"data_ota", 0x108000, 0x80000}}, t, error));
@@ -50,19 +50,12 @@ protected:
         for (int sig : {SIGINT, SIGTERM, SIGHUP})
             signal(sig, SIG_DFL);
     }
-    std::string path(const std::string &name) { return dir.filePath(QString::fromStdString(name)).toStdString(); }
-    std::string file(const std::string &name, const std::vector<uint8_t> &bytes)
-    {
-        writeBytes(path(name), bytes);
-        return path(name);
-    }
     QStringList buildFiles() const
     {
         return QDir(dir.path()).entryList({".z.pkg.*"}, QDir::Files | QDir::Hidden);
     }
     int build(int method = 1) { return fota_make_package(request(method, table, newPath, oldPath, out)); }
 
-    QTemporaryDir dir;
     SinkRecorder sink;
     std::string table, oldPath, newPath, out;
 };

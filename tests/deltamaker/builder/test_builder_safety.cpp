@@ -25,15 +25,8 @@ namespace {
 
 constexpr size_t kBlock = 20480;
 
-class BuilderSafety : public ::testing::Test {
+class BuilderSafety : public FolderTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    std::string path(const std::string &name) { return dir.filePath(QString::fromStdString(name)).toStdString(); }
-    std::string file(const std::string &name, const std::vector<uint8_t> &bytes)
-    {
-        writeBytes(path(name), bytes);
-        return path(name);
-    }
     std::string table(const std::string &name, const std::vector<Samples::PartitionSpec> &parts)
     {
         std::vector<uint8_t> t;
@@ -82,7 +75,6 @@ protected:
         return std::string::npos;
     }
 
-    QTemporaryDir dir;
     SinkRecorder sink;
 };
 

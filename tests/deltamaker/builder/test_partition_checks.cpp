@@ -76,16 +76,8 @@ std::vector<Hostile> hostileTables()
     };
 }
 
-class PartitionChecks : public ::testing::Test {
+class PartitionChecks : public FolderTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    std::string path(const std::string &name) { return dir.filePath(QString::fromStdString(name)).toStdString(); }
-    std::string file(const std::string &name, const std::vector<uint8_t> &bytes)
-    {
-        writeBytes(path(name), bytes);
-        return path(name);
-    }
-    QTemporaryDir dir;
     SinkRecorder sink;
 };
 

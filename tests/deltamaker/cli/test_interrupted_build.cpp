@@ -2,13 +2,13 @@
 // file behind and end the process with the signal; what a kill -9 leaves is removed by the
 // next build to the same output, while the files of a build that still runs are left alone.
 #include "deltamaker/samples/board_samples.h"
+#include "tests/deltamaker/builder/builder_test_util.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <chrono>
 #include <csignal>
@@ -25,56 +25,36 @@
 
 extern char **environ;
 
+using namespace BuilderTest;
+
 namespace {
 
-void writeFile(const std::string &path, const std::vector<uint8_t> &bytes)
-{
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    f.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-// Compressible bytes with a few bits of noise each.
-std::vector<uint8_t> noise(uint32_t seed, size_t size)
-{
-    std::vector<uint8_t> out(size);
-    uint64_t s = seed * 0x9E3779B97F4A7C15ull + 1;
-    for (size_t i = 0; i < size; ++i) {
-        s ^= s << 13;
-        s ^= s >> 7;
-        s ^= s << 17;
-        out[i] = static_cast<uint8_t>((s >> 24) & 7);
-    }
-    return out;
-}
-
-class InterruptedBuild : public ::testing::Test {
+class InterruptedBuild : public FolderTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
+        FolderTest::SetUp();
         std::vector<uint8_t> t;
         std::string error;
         ASSERT_TRUE(Samples::makePartitionTable({{"uboot", 0, 0x40000}, {"cpu", 0x40000, 0x2000000}}, t, error));
-        writeFile(path("part.bin"), t);
+        file("part.bin", t);
         // A pair large enough that its in-place build is still running when the signal comes.
         const size_t size = std::getenv("TESSEL_SANITIZE") ? (4u << 20) : (12u << 20);
-        std::vector<uint8_t> old = noise(1, size);
+        std::vector<uint8_t> old = noise(1, size, 3);
         std::vector<uint8_t> image = old;
         for (size_t i = 5000; i < image.size(); i += 7919)
             image[i] ^= 0x11;
         Samples::stampKlm4410(old, "K1", 0x42);
         Samples::stampKlm4410(image, "K2", 0x42);
-        writeFile(path("big_old.bin"), old);
-        writeFile(path("big_new.bin"), image);
-        std::vector<uint8_t> small = noise(2, 30000);
-        Samples::stampKlm4410(small, "K1", 0x42);
-        writeFile(path("small_old.bin"), small);
+        file("big_old.bin", old);
+        file("big_new.bin", image);
+        std::vector<uint8_t> small = klm4410Image(2, 30000, "K1", 0x42);
+        file("small_old.bin", small);
         small[3000] ^= 1;
         Samples::stampKlm4410(small, "K2", 0x42);
-        writeFile(path("small_new.bin"), small);
+        file("small_new.bin", small);
         inputs = entries();
     }
-    std::string path(const std::string &name) const { return dir.filePath(QString::fromStdString(name)).toStdString(); }
     QStringList entries() const
     {
         return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
@@ -160,7 +140,6 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    QTemporaryDir dir;
     QStringList inputs;
 };
 
@@ -192,7 +171,7 @@ TEST_F(InterruptedBuild, WhatAKilledBuildLeavesIsRemovedByTheNextBuildToTheSameO
     // A file of the same kind whose maker still runs (this test) is not the next build's to take.
     char alive[64];
     std::snprintf(alive, sizeof alive, ".m.pkg.%08x12345678.tmp", static_cast<unsigned>(::getpid()));
-    writeFile(path(alive), {1, 2, 3});
+    file(alive, {1, 2, 3});
 
     std::string log;
     ASSERT_EQ(run("small", "m.pkg", log), 0) << log;
