@@ -60,10 +60,11 @@ const char *const kBuildHelp =
     "Methods 1, 2 and 3 need --old. Every builder message is printed with its level. While the\n"
     "build runs, its stage and progress show on one line of standard error when that is a\n"
     "terminal; --quiet turns that off. The package is written beside the output and renamed into\n"
-    "place once verified (mode 0644 less the umask). --optimize selects the optimising encoder:\n"
-    "a smaller package in the same format, read by the same device code, built several times\n"
-    "slower. --threads N builds the independent pieces on N threads (1 to 64; default: every\n"
-    "core); the package is the same byte for byte whatever N is.\n"
+    "place once verified (mode 0644 less the umask); Ctrl-C removes the build's files, and what a\n"
+    "killed build left is removed by the next build to the same output. --optimize selects the\n"
+    "optimising encoder: a smaller package in the same format, read by the same device code,\n"
+    "built several times slower. --threads N builds the independent pieces on N threads (1 to\n"
+    "64; default: every core); the package is the same byte for byte whatever N is.\n"
     "Exit code 0 when the package was built and verified, 1 otherwise.\n";
 
 const char *const kInfoHelp =
