@@ -3,6 +3,7 @@
 #include "common/dialogs.h"
 #include "common/utils.h"
 #include "host/main_window.h"
+#include "host/packages/import_pkg_window.h"
 #include "host/plugin_info.h"
 #include "widgetkit/sys_app.h"
 
@@ -20,6 +21,7 @@ int runHost(const AppArgs &args, const std::string &mutexName)
         showErrorText(QStringLiteral("提醒"), QStringLiteral("程序已在运行中"));
         return 0;
     }
+    ImportPkgWindow::recoverInterruptedInstall();
     MainWindow *window = MainWindow::instance();
     window->init(args);
     window->show();

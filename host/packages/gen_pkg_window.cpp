@@ -107,8 +107,10 @@ void GenPkgWindow::clearList()
 bool GenPkgWindow::openTemplate(const QString &templatePath)
 {
     QStringList files;
-    if (!Packages::loadTemplate(templatePath, files)) {
-        showErrorText(m_groupTitle, text("genPkg/tempMgr/tempLoadFailed"));
+    QString why;
+    if (!Packages::loadTemplate(templatePath, files, &why)) {
+        // The box names the file and its fault on a second line.
+        showErrorText(m_groupTitle, text("genPkg/tempMgr/tempLoadFailed") + QLatin1Char('\n') + why);
         return false;
     }
     clearList();

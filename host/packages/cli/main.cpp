@@ -12,7 +12,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -22,7 +24,8 @@ const char kUsage[] =
     "       tessel-pkg [-C DIR] list PKG.plug\n"
     "       tessel-pkg [-C DIR] install PKG.plug\n"
     "Paths in templates and packages are relative to the working folder (DIR with -C).\n"
-    "install checks the whole package first and puts back what it changed when it fails.\n"
+    "install checks the whole package first and puts back what it changed when it fails or is\n"
+    "interrupted; an installation that was killed is undone by the next one.\n"
     "Exit codes: 0 done, 1 refused or failed, 2 usage.\n";
 
 enum Exit { Done = 0, Failed = 1, Usage = 2 };
@@ -78,8 +81,12 @@ QString absolute(const QString &path)
 Exit pack(const QString &templatePath, const QString &packagePath)
 {
     QStringList files;
-    if (!Packages::loadTemplate(absolute(templatePath), files))
+    QString why;
+    if (!Packages::loadTemplate(absolute(templatePath), files, &why)) {
+        if (!why.isEmpty())
+            printLine(stderr, QStringLiteral("tessel-pkg: ") + why);
         return fail("genPkg/tempMgr/tempLoadFailed");
+    }
     if (files.isEmpty())
         return fail("genPkg/packListIsEmpty");
     Packages::PackageMessage error;
@@ -111,6 +118,14 @@ Exit install(const QString &packagePath)
     const QString path = absolute(packagePath);
     report({Packages::PackageMessage::Info, QStringLiteral("importPkg/plugin/startInstallFmt"), {path}});
     Packages::PackageInstaller installer(QDir::currentPath(), nullptr, &report);
+    // For tests of interrupted installations: the process stops itself after that change.
+    bool ok = false;
+    const int stopAt = qEnvironmentVariableIntValue("TESSEL_PKG_STOP_AT", &ok);
+    if (ok)
+        installer.setStepHook([stopAt](int step) {
+            if (step == stopAt)
+                ::raise(SIGSTOP);
+        });
     if (!installer.installPackage(path))
         return fail("importPkg/plugin/install/failed");
     printLine(stdout, text(QStringLiteral("importPkg/plugin/install/success")));
@@ -130,6 +145,8 @@ Exit usage(const char *problem)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // Refused files are reported once, by the command that read them.
+    QLoggingCategory::setFilterRules(QStringLiteral("tessel.xml.warning=false"));
     QStringList args = app.arguments().mid(1);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::fputs(kUsage, stdout);

@@ -2,9 +2,15 @@
 #include "tests/host/packages/package_test_util.h"
 #include "tests/support/test_paths.h"
 
+#include "widgetkit/sys_xml_document.h"
+
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -74,7 +80,8 @@ TEST(TesselPkg, RefusalsAndUsage)
     EXPECT_EQ(r.code, 1);
     r = tesselPkg({"pack", "missing.tpl", "x.plug"}, root.path());
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "tessel-pkg: The template could not be read\n");
+    EXPECT_EQ(r.err, "tessel-pkg: " + root.path() + "/missing.tpl: no such file\n"
+                     "tessel-pkg: The template could not be read\n");
     EXPECT_EQ(tesselPkg({"-C", root.path() + "/nowhere", "list", "bad.plug"}, root.path()).code, 1);
     EXPECT_EQ(PackageTest::snapshot(root.path()), before);
 
@@ -87,4 +94,72 @@ TEST(TesselPkg, RefusalsAndUsage)
     r = tesselPkg({"--help"}, root.path());
     EXPECT_EQ(r.code, 0);
     EXPECT_TRUE(r.out.startsWith("usage: tessel-pkg"));
+}
+
+TEST(TesselPkg, DevicesFifosAndLinksOutsideAreRefusedAtOnce)
+{
+    QTemporaryDir root;
+    const QString wd = root.path() + "/wd";
+    ASSERT_TRUE(writeBytes(root.path() + "/outside/secret.txt", "secret"));
+    ASSERT_TRUE(writeBytes(wd + "/plugins/Tool/Tool.so", "library"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(wd + "/fifo").constData(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(wd + "/zero").constData()), 0);
+    ASSERT_EQ(::symlink("../outside/secret.txt", QFile::encodeName(wd + "/leak").constData()), 0);
+    ASSERT_EQ(::symlink("plugins/Tool/Tool.so", QFile::encodeName(wd + "/alias.so").constData()), 0);
+    const auto tpl = [](const QByteArray &value) {
+        return "<?xml version = \"1.0\" encoding = \"GBK\"?>\n<ROOT>\n <FILE VALUE=\"plugins/Tool/Tool.so\"/>\n"
+               " <FILE VALUE=\"" + value + "\"/>\n</ROOT>\n";
+    };
+    ASSERT_TRUE(writeBytes(wd + "/fifo.tpl", tpl("fifo")));
+    ASSERT_TRUE(writeBytes(wd + "/zero.tpl", tpl("zero")));
+    ASSERT_TRUE(writeBytes(wd + "/leak.tpl", tpl("leak")));
+    ASSERT_TRUE(writeBytes(wd + "/alias.tpl", tpl("alias.so")));
+    const auto before = PackageTest::snapshot(root.path());
+
+    QElapsedTimer timer;
+    timer.start();
+    const struct {
+        const char *name;
+        const char *message;
+    } refused[] = {
+        {"fifo", " is not a regular file; folders, FIFOs and devices cannot be packed"},
+        {"zero", " leads outside the working folder through a link"},
+        {"leak", " leads outside the working folder through a link"},
+    };
+    for (const auto &c : refused) {
+        const PkgRun r = tesselPkg({"pack", QString(c.name) + ".tpl", "out.plug"}, wd);
+        EXPECT_EQ(r.code, 1) << c.name;
+        EXPECT_TRUE(r.err.startsWith("tessel-pkg: " + wd + "/" + c.name + c.message)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.endsWith("tessel-pkg: The package could not be built\n")) << r.err.toStdString();
+    }
+    // The package named in place of a package file.
+    for (const QString &package : {QStringLiteral("/dev/zero"), QStringLiteral("/dev/urandom"), wd + "/fifo",
+                                   wd + "/zero"}) {
+        const PkgRun r = tesselPkg({"install", package}, wd);
+        EXPECT_EQ(r.code, 1) << package.toStdString();
+        EXPECT_TRUE(r.err.contains("tessel-pkg: The package " + package + " is not a regular file"))
+            << r.err.toStdString();
+        const PkgRun l = tesselPkg({"list", package}, wd);
+        EXPECT_EQ(l.code, 1) << package.toStdString();
+    }
+    EXPECT_LT(timer.elapsed(), 20000);
+    EXPECT_EQ(PackageTest::snapshot(root.path()), before);
+
+    // A link that stays inside is packed with the bytes it leads to.
+    PkgRun r = tesselPkg({"pack", "alias.tpl", "alias.plug"}, wd);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    r = tesselPkg({"list", "alias.plug"}, wd);
+    EXPECT_EQ(r.out, "         7  plugins/Tool/Tool.so\n         7  alias.so\n");
+}
+
+TEST(TesselPkg, TemplatesOverTheLimitsNameTheFileAndTheLimit)
+{
+    QTemporaryDir root;
+    QByteArray many = "<?xml version = \"1.0\" encoding = \"GBK\"?>\n<ROOT>\n";
+    many += QByteArray(" <FILE VALUE=\"a.txt\"/>\n").repeated(SysXmlDocument::kMaxNodes);
+    ASSERT_TRUE(writeBytes(root.path() + "/many.tpl", many + "</ROOT>\n"));
+    const PkgRun r = tesselPkg({"pack", "many.tpl", "out.plug"}, root.path());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "tessel-pkg: " + root.path() + "/many.tpl: more than 40000 elements (texts and comments "
+                     "included), the limit (line 40001)\ntessel-pkg: The template could not be read\n");
 }
