@@ -1,6 +1,7 @@
 // The language file reader: the input is a context's current language file, read through the
 // text lookup, the language record and the language list.
 #include "fuzz/fuzz_target.h"
+#include "fuzz/xml_seeds.h"
 #include "host/languages/lang_store.h"
 
 #include <QByteArray>
@@ -36,7 +37,8 @@ namespace {
 FuzzSeeds::value_type bytes(const QByteArray &b) { return {b.begin(), b.end()}; }
 } // namespace
 
-// Languages as the language manager writes them, nested keys, other encodings.
+// Languages as the language manager writes them, nested keys, other encodings, and files at
+// the limits of what a language file may cost.
 void fuzzSeeds(FuzzSeeds &seeds)
 {
     LangStore store;
@@ -56,6 +58,7 @@ void fuzzSeeds(FuzzSeeds &seeds)
                                           "<lang name=\"不\"><a name=\"不\"/></lang>\r\n");
     seeds.push_back(bytes(QByteArray("\xff\xfe", 2) +
                           QByteArray(reinterpret_cast<const char *>(u16.utf16()), u16.size() * 2)));
+    XmlSeeds::addLimitSeeds(seeds, "<lang name=\"x\">", "</lang>\n", "<a name=\"y\"", "<a");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -1,5 +1,6 @@
 #include "host/packages/package_files.h"
 
+#include "host/packages/signal_guard_p.h"
 #include "widgetkit/sys_regular_file.h"
 #include "widgetkit/sys_xml_document.h"
 
@@ -55,6 +56,8 @@ bool writePackage(const QStringList &packList, const QString &packagePath, Packa
 {
     const QString workDir = QDir::currentPath();
     const QString canonicalWorkDir = QFileInfo(workDir).canonicalFilePath();
+    // Interrupted, the half-written package goes before the process ends.
+    Internal::SignalGuard guard;
     QSaveFile out(packagePath);
     if (!out.open(QIODevice::WriteOnly)) {
         fail(error, "genPkg/cannotWriteFmt", packagePath);
@@ -62,6 +65,11 @@ bool writePackage(const QStringList &packList, const QString &packagePath, Packa
     }
     qint64 total = 0;
     for (const QString &file : packList) {
+        if (Internal::SignalGuard::caught()) {
+            fail(error, "genPkg/interruptedFmt", packagePath);
+            out.cancelWriting();
+            return false;
+        }
         QString relative;
         QByteArray rawPath;
         if (!relativeToWorkDir(file, workDir, relative) || !encodePath(relative, rawPath)) {
@@ -86,6 +94,11 @@ bool writePackage(const QStringList &packList, const QString &packagePath, Packa
             out.cancelWriting();
             return false;
         }
+    }
+    if (Internal::SignalGuard::caught()) {
+        fail(error, "genPkg/interruptedFmt", packagePath);
+        out.cancelWriting();
+        return false;
     }
     if (!out.commit()) {
         fail(error, "genPkg/cannotWriteFmt", packagePath);
@@ -152,7 +165,9 @@ bool saveTemplate(const QStringList &packList, const QString &templatePath)
     doc.appendChild(root);
     for (const QString &file : packList) {
         QString relative;
-        if (!relativeToWorkDir(file, workDir, relative))
+        QByteArray gbk;
+        // A path GBK cannot hold would come back changed.
+        if (!relativeToWorkDir(file, workDir, relative) || !encodePath(relative, gbk))
             return false;
         QDomElement element = doc.createElement(kFile);
         element.setAttribute(kValue, relative);

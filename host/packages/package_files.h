@@ -30,7 +30,7 @@ bool readPackageFile(const QString &packagePath, QByteArray &bytes, PackageMessa
 bool loadTemplate(const QString &templatePath, QStringList &files, QString *why = nullptr);
 
 // Writes a template of `packList` (GBK, one blank per level). False when a path is not below
-// the working folder or the file cannot be written.
+// the working folder or cannot be written in GBK, or the file cannot be written.
 bool saveTemplate(const QStringList &packList, const QString &templatePath);
 
 } // namespace Packages

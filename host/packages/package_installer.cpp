@@ -1,6 +1,7 @@
 #include "host/packages/package_installer.h"
 
 #include "host/packages/package_files.h"
+#include "host/packages/signal_guard_p.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +9,6 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,52 +52,6 @@ quint32 randomTag()
 {
     return QRandomGenerator::global()->generate();
 }
-
-// The signals that end an installation early. While an installation runs they only note that
-// they came; the installation is undone and the signal is raised again with its former
-// disposition (by default ending the process). Signals the process ignores stay ignored.
-volatile std::sig_atomic_t g_signal = 0;
-
-extern "C" void noteSignal(int signal)
-{
-    g_signal = signal;
-}
-
-class SignalGuard
-{
-public:
-    SignalGuard()
-    {
-        for (int i = 0; i < kCount; ++i) {
-            struct sigaction noted = {};
-            noted.sa_handler = noteSignal;
-            sigemptyset(&noted.sa_mask);
-            noted.sa_flags = SA_RESTART;
-            m_set[i] = ::sigaction(kSignals[i], nullptr, &m_old[i]) == 0
-                       && m_old[i].sa_handler != SIG_IGN
-                       && ::sigaction(kSignals[i], &noted, nullptr) == 0;
-        }
-    }
-    ~SignalGuard()
-    {
-        for (int i = 0; i < kCount; ++i) {
-            if (m_set[i])
-                ::sigaction(kSignals[i], &m_old[i], nullptr);
-        }
-        const int signal = g_signal;
-        g_signal = 0;
-        if (signal != 0)
-            ::raise(signal);
-    }
-    SignalGuard(const SignalGuard &) = delete;
-    SignalGuard &operator=(const SignalGuard &) = delete;
-
-private:
-    static constexpr int kCount = 3;
-    static constexpr int kSignals[kCount] = {SIGINT, SIGTERM, SIGHUP};
-    struct sigaction m_old[kCount];
-    bool m_set[kCount] = {};
-};
 
 // Pieces in which an entry is written, so that a signal is seen within one of them.
 constexpr qint64 kWriteBlock = 1 << 20;
@@ -151,7 +105,7 @@ bool PackageInstaller::recover()
 {
     if (m_canonicalWorkDir.isEmpty())
         return true; // no folder, no journal
-    SignalGuard guard;
+    Internal::SignalGuard guard;
     reset();
     switch (m_journal.leftover(m_canonicalWorkDir, m_steps)) {
     case InstallJournal::None:
@@ -206,7 +160,7 @@ bool PackageInstaller::install(const QByteArray &package)
         targets << target;
     }
 
-    SignalGuard guard;
+    Internal::SignalGuard guard;
     switch (m_journal.create(m_canonicalWorkDir)) {
     case InstallJournal::Ok:
         break;
@@ -276,7 +230,7 @@ bool PackageInstaller::parentInside(const QString &path) const
 
 bool PackageInstaller::interrupted()
 {
-    m_interrupted = m_interrupted || g_signal != 0;
+    m_interrupted = m_interrupted || Internal::SignalGuard::caught();
     return m_interrupted;
 }
 

@@ -7,6 +7,7 @@
 #include "common/text_format.h"
 #include "host/packages/package_files.h"
 #include "host/packages/package_installer.h"
+#include "host/packages/signal_guard_p.h"
 #include "widgetkit/sys_xml_document.h"
 
 #include <QCoreApplication>
@@ -165,6 +166,9 @@ int main(int argc, char *argv[])
     if (args.isEmpty())
         return usage(nullptr);
     const QString command = args.takeFirst();
+    // An interrupted pack or install is reported, and put back, before the signal ends the
+    // process.
+    Packages::Internal::SignalGuard guard;
     if (command == QLatin1String("pack") && args.size() == 2)
         return pack(args[0], args[1]);
     if (command == QLatin1String("list") && args.size() == 1)

@@ -273,7 +273,8 @@ TEST_F(PackageWindows, GeneratorSavesOpensAndPacks)
     EXPECT_FALSE(w.openTemplate(wd.file("bad.tpl")));
     ASSERT_EQ(messages().size(), 4);
     EXPECT_EQ(messages()[3].title, "Template");
-    EXPECT_EQ(messages()[3].text, en("genPkg/tempMgr/tempLoadFailed"));
+    EXPECT_EQ(messages()[3].text, en("genPkg/tempMgr/tempLoadFailed") + "\n" + wd.file("bad.tpl")
+                                      + ": ROOT holds something other than FILE elements (line 2)");
     EXPECT_EQ(w.packList(), files);
 }
 

@@ -6,9 +6,11 @@
 
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +30,19 @@ PkgRun tesselPkg(const QStringList &args, const QString &workDir)
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAllStandardOutput()),
             QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+// What the process has read so far (0 when it is gone).
+qint64 bytesRead(qint64 pid)
+{
+    QFile io(QStringLiteral("/proc/%1/io").arg(pid));
+    if (!io.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar: "))
+            return line.mid(7).toLongLong();
+    }
+    return 0;
 }
 
 } // namespace
@@ -162,4 +177,42 @@ TEST(TesselPkg, TemplatesOverTheLimitsNameTheFileAndTheLimit)
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "tessel-pkg: " + root.path() + "/many.tpl: more than 40000 elements (texts and comments "
                      "included), the limit (line 40001)\ntessel-pkg: The template could not be read\n");
+}
+
+TEST(TesselPkg, AnInterruptedPackLeavesNoFileBehind)
+{
+    QTemporaryDir root;
+    QByteArray tpl = "<?xml version = \"1.0\" encoding = \"GBK\"?>\n<ROOT>\n";
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray name = "files/f" + QByteArray::number(i);
+        ASSERT_TRUE(writeBytes(root.path() + "/" + name, QByteArray(8192, char('a' + i % 26))));
+        tpl += " <FILE VALUE=\"" + name + "\"/>\n";
+    }
+    ASSERT_TRUE(writeBytes(root.path() + "/big.tpl", tpl + "</ROOT>\n"));
+    ASSERT_TRUE(QDir().mkpath(root.path() + "/out"));
+    int interrupted = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGINT, SIGTERM}) {
+        QProcess process;
+        process.setWorkingDirectory(root.path());
+        process.start(TestPaths::binDir() + "/tessel-pkg", {"pack", "big.tpl", "out/big.plug"});
+        ASSERT_TRUE(process.waitForStarted(10000));
+        // Once the package is being written (its sources being read), the signal comes.
+        while (process.state() == QProcess::Running && bytesRead(process.processId()) < (4 << 20))
+            QThread::usleep(200);
+        QDir out(root.path() + "/out");
+        ::kill(pid_t(process.processId()), signal);
+        if (process.state() != QProcess::NotRunning) {
+            ASSERT_TRUE(process.waitForFinished(30000));
+        }
+        const QStringList left = out.entryList(QDir::Files | QDir::Hidden);
+        if (process.exitStatus() == QProcess::CrashExit) {
+            EXPECT_TRUE(QString::fromLocal8Bit(process.readAllStandardError()).contains("Packing was interrupted"));
+            EXPECT_EQ(left, QStringList());
+            ++interrupted;
+        } else {
+            EXPECT_EQ(left, QStringList{"big.plug"}); // done before the signal came
+        }
+        QFile::remove(out.filePath("big.plug"));
+    }
+    EXPECT_GT(interrupted, 0);
 }
