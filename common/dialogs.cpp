@@ -20,6 +20,24 @@ QWidget *sheetFree(QWidget *parent)
     return parent ? parent->window() : nullptr;
 }
 
+// Host and plug-ins each link their own copy of this file; the application object is the one
+// thing they share, so what the host sets is published there.
+const char kPresenterProperty[] = "tessel.dialogPresenter";
+const char *const kButtonProperties[] = {"tessel.dialogOk", "tessel.dialogYes", "tessel.dialogNo"};
+const char *const kButtonTexts[] = {"确定", "是", "否"};
+
+enum Button { OkButton, YesButton, NoButton };
+
+QString buttonText(Button button)
+{
+    if (QCoreApplication *app = QCoreApplication::instance()) {
+        const QString text = app->property(kButtonProperties[button]).toString();
+        if (!text.isEmpty())
+            return text;
+    }
+    return QString::fromUtf8(kButtonTexts[button]);
+}
+
 class QtDialogPresenter final : public IDialogPresenter
 {
 public:
@@ -28,14 +46,14 @@ public:
         QMessageBox box(kind == Kind::Critical ? QMessageBox::Critical : QMessageBox::Information,
                         title, text, QMessageBox::NoButton, nullptr);
         if (kind == Kind::Question) {
-            QPushButton *yes = box.addButton(QStringLiteral("是"), QMessageBox::YesRole);
-            QPushButton *no = box.addButton(QStringLiteral("否"), QMessageBox::NoRole);
+            QPushButton *yes = box.addButton(buttonText(YesButton), QMessageBox::YesRole);
+            QPushButton *no = box.addButton(buttonText(NoButton), QMessageBox::NoRole);
             box.setDefaultButton(yes);
             box.setEscapeButton(no);
             box.exec();
             return box.clickedButton() == yes;
         }
-        QPushButton *ok = box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+        QPushButton *ok = box.addButton(buttonText(OkButton), QMessageBox::AcceptRole);
         box.setDefaultButton(ok);
         box.exec();
         return box.clickedButton() == ok;
@@ -64,10 +82,6 @@ public:
 
 QtDialogPresenter g_qtPresenter;
 IDialogPresenter *g_presenter = nullptr;
-
-// Host and plug-ins each link their own copy of this file; the application object is the one
-// thing they share, so the installed presenter is published there too.
-const char kPresenterProperty[] = "tessel.dialogPresenter";
 
 QString vformat(const char *format, va_list args)
 {
@@ -104,6 +118,16 @@ IDialogPresenter *setDialogPresenter(IDialogPresenter *presenter)
                          presenter ? QVariant::fromValue(reinterpret_cast<quintptr>(presenter))
                                    : QVariant());
     return previous;
+}
+
+void setDialogButtonTexts(const QString &ok, const QString &yes, const QString &no)
+{
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app)
+        return;
+    const QString texts[] = {ok, yes, no};
+    for (int i = 0; i < 3; ++i)
+        app->setProperty(kButtonProperties[i], texts[i].isEmpty() ? QVariant() : QVariant(texts[i]));
 }
 
 void showErrorText(const QString &title, const QString &text)

@@ -36,6 +36,10 @@ IDialogPresenter &dialogPresenter();
 // Installs a presenter (not owned; nullptr restores the Qt dialogs). Returns the previous one.
 IDialogPresenter *setDialogPresenter(IDialogPresenter *presenter);
 
+// The buttons' texts of every message box in the process, host and plug-ins alike: "确定",
+// "是" and "否" until set. An empty text keeps the Chinese one.
+void setDialogButtonTexts(const QString &ok, const QString &yes, const QString &no);
+
 // Critical box with the one button "确定".
 void errorBox(const QString &title, const char *format, ...) __attribute__((format(printf, 2, 3)));
 // Information box with the one button "确定".

@@ -9,7 +9,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 
 std::string formatString(const char *format, ...)
 {
@@ -120,14 +119,27 @@ QStringList splitOptions(const std::string &options)
     return QString::fromLocal8Bit(options.c_str()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
-bool relaunch(const std::string &options)
+namespace {
+const char kRelaunchVariable[] = "TESSEL_RELAUNCH_FD";
+} // namespace
+
+bool relaunch(const std::string &options, int timeoutMs)
 {
     const std::string exe = Platform::executablePath();
     if (exe.empty())
         return false;
-    if (!Platform::startDetached(QString::fromLocal8Bit(exe.c_str()), splitOptions(options),
-                                 QDir::currentPath()))
-        return false;
     std::fflush(nullptr);
-    std::_Exit(0); // at once, like the platform's process exit: no teardown of live windows
+    return Platform::startDetachedAndWait(QString::fromLocal8Bit(exe.c_str()), splitOptions(options),
+                                          QDir::currentPath(), kRelaunchVariable, timeoutMs)
+           != Platform::StartResult::Ended;
+}
+
+void relaunchStarted()
+{
+    Platform::reportStarted(kRelaunchVariable);
+}
+
+bool isRelaunched()
+{
+    return Platform::startedWithNotify(kRelaunchVariable);
 }

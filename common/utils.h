@@ -45,8 +45,15 @@ bool walkDir(const QString &folder, const WalkVisitor &visitor, bool recursive =
 bool alreadyRunning(const std::string &name);
 
 // Starts a new copy of this executable with `options` (split at blanks) in the same working
-// folder and exits the current process with code 0. Returns false only if the start failed.
-bool relaunch(const std::string &options);
+// folder and environment, and waits until it says it runs (relaunchStarted) or ends. True once
+// it runs (or has been running for `timeoutMs` without a word): the caller then ends this
+// process. False when it could not start or ended at once; this process carries on.
+bool relaunch(const std::string &options, int timeoutMs = 30000);
+// In a copy started by relaunch: tells the waiting copy that this one runs. Does nothing in a
+// copy started otherwise, and after the first call.
+void relaunchStarted();
+// True in a copy started by relaunch.
+bool isRelaunched();
 
 // The argument list that relaunch hands to the new process.
 QStringList splitOptions(const std::string &options);

@@ -1,7 +1,10 @@
 #include "host/host_main.h"
 
 #include "common/dialogs.h"
+#include "common/platform/platform.h"
 #include "common/utils.h"
+#include "host/languages/fixed_texts.h"
+#include "host/languages/lang_store.h"
 #include "host/main_window.h"
 #include "host/packages/import_pkg_window.h"
 #include "host/plugin_info.h"
@@ -18,13 +21,23 @@ int runHost(const AppArgs &args, const std::string &mutexName)
     int mutex = 1;
     args.getInt("mutex", mutex);
     if (mutex == 1 && alreadyRunning(mutexName)) {
-        showErrorText(QStringLiteral("提醒"), QStringLiteral("程序已在运行中"));
+        LangStore langs;
+        applyDialogButtonTexts(langs);
+        showErrorText(fixedText(langs, "main/alreadyRunning/title", "提醒"),
+                      fixedText(langs, "main/alreadyRunning/text", "程序已在运行中"));
         return 0;
     }
+    // A copy that replaces this host (language switch) starts while the old one still holds
+    // the single-instance lock: it takes the lock the moment the old one has ended, so that a
+    // plain second start is refused again.
+    if (mutex != 1 && isRelaunched())
+        Platform::acquireInstanceLockWhenFree(mutexName);
     ImportPkgWindow::recoverInterruptedInstall();
     MainWindow *window = MainWindow::instance();
     window->init(args);
     window->show();
+    // The copy that started this one waits for this word before it ends.
+    QTimer::singleShot(0, qApp, [] { relaunchStarted(); });
     // Unattended start, for checks of an installation: name the loaded plug-ins, then end
     // after the first turn of the event loop.
     if (qEnvironmentVariableIsSet("TESSEL_QUIT_AFTER_LOAD")) {

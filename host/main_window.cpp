@@ -8,6 +8,7 @@
 #include "host/packages/gen_pkg_window.h"
 #include "host/packages/import_pkg_window.h"
 #include "host/history_window.h"
+#include "host/languages/fixed_texts.h"
 #include "host/languages/lang_mgr_window.h"
 #include "host/plugin_info.h"
 #include "host/settings/setting_window.h"
@@ -19,8 +20,11 @@
 #include "widgetkit/sys_line.h"
 #include "widgetkit/sys_list.h"
 #include "widgetkit/sys_menu.h"
+#include "widgetkit/sys_dialog.h"
+#include "widgetkit/sys_progress_bar.h"
 #include "widgetkit/sys_splitter.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QCursor>
 #include <QDir>
@@ -31,6 +35,7 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <QPointer>
 #include <QStatusBar>
 
 namespace {
@@ -60,7 +65,8 @@ bool MainWindow::exists()
 }
 
 MainWindow::MainWindow(QWidget *parent)
-    : SysMainWindow(parent), m_title(QStringLiteral("Tessel V1.0.21")), m_relaunch(&relaunch)
+    : SysMainWindow(parent), m_title(QStringLiteral("Tessel V1.0.21")),
+      m_relaunch([](const std::string &options) { return relaunch(options); })
 {
     setWindowTitle(m_title);
 }
@@ -172,6 +178,7 @@ bool MainWindow::init(const AppArgs &args)
 {
     m_args = args;
     loadQtTranslations();
+    applyDialogButtonTexts(m_langs);
 
     m_splitter = new SysSplitter;
     auto *left = new SysGroupBox(m_splitter, QString());
@@ -197,6 +204,13 @@ bool MainWindow::init(const AppArgs &args)
     m_splitter->setStretchFactor(1, 1);
 
     loadPlugins();
+    // Started from the wrong folder: say where the plug-ins were looked for.
+    const QString pluginsDir = QStringLiteral("%1/%2").arg(QDir::currentPath(), QStringLiteral("plugins"));
+    if (!QFileInfo(pluginsDir).isDir()) {
+        m_placeholder->setWordWrap(true);
+        m_placeholder->setText(formatPattern(tr_(QStringLiteral("main/slashScreen/noPluginsFmt")),
+                                             {QDir::toNativeSeparators(pluginsDir)}));
+    }
 
     std::string start;
     if (m_args.getString("c", start) && !start.empty())
@@ -240,7 +254,7 @@ void MainWindow::loadPlugins()
             info->release();
             continue;
         }
-        auto *item = new QListWidgetItem(info->pluginName());
+        auto *item = new QListWidgetItem(info->displayName());
         item->setWhatsThis(base);
         item->setTextAlignment(Qt::AlignCenter);
         m_list->addItem(item);
@@ -248,6 +262,12 @@ void MainWindow::loadPlugins()
     }
     // The left panel is as wide as the longest plug-in name, in any language.
     m_list->setMinimumWidth(m_list->sizeHintForColumn(0) + 2 * m_list->frameWidth());
+    // A plug-in the installer replaced comes back where it was.
+    if (!m_reshow.isEmpty() && plugin(m_reshow)) {
+        const QString base = m_reshow;
+        m_reshow.clear();
+        selectPluginByName(base);
+    }
 }
 
 PluginInfo *MainWindow::plugin(const QString &baseName) const
@@ -297,6 +317,8 @@ void MainWindow::showPlaceholder()
     delete m_rightLayout->replaceWidget(m_shown, m_placeholder, Qt::FindChildrenRecursively);
     m_shown = nullptr;
     m_placeholder->show();
+    // The title names the plug-in shown, and none is.
+    setWindowTitle(m_title);
 }
 
 void MainWindow::showPlugin(PluginInfo *info)
@@ -322,7 +344,7 @@ void MainWindow::showPlugin(PluginInfo *info)
 
 void MainWindow::updateTitle(PluginInfo *info)
 {
-    QString title = QStringLiteral("%1 - %2").arg(m_title, info->pluginName());
+    QString title = QStringLiteral("%1 - %2").arg(m_title, info->displayName());
     const QString html = info->historyHtml();
     const QString marker = QStringLiteral("versionTitle");
     const int p = html.lastIndexOf(marker);
@@ -383,7 +405,7 @@ SysMenu *MainWindow::buildPluginMenu(PluginInfo *info)
     QString manual;
     if (findManual(base, manual)) {
         connect(menu->addAction(tr_(QStringLiteral("main/plugin/rightMenu/userManual"))),
-                &QAction::triggered, this, [manual] { Platform::shellOpen(manual); });
+                &QAction::triggered, this, [this, manual] { openFile(manual); });
     }
     if (info->isUnloadable()) {
         if (info->hasConfigFile()) {
@@ -404,7 +426,7 @@ SysMenu *MainWindow::buildPluginMenu(PluginInfo *info)
                 &QAction::triggered, this, [this, base] {
                     PluginInfo *p = plugin(base);
                     const QString question = formatPattern(tr_(QStringLiteral("main/plugin/unloadConfirmFmt")),
-                                                           {p ? p->pluginName() : base});
+                                                           {p ? p->displayName() : base});
                     if (questionBox(windowTitle(), "%s", question.toUtf8().constData()))
                         unloadPlugin(base, true);
                 });
@@ -425,6 +447,21 @@ bool MainWindow::editSettings(PluginInfo *info)
     if (dialog.exec() != QDialog::Accepted)
         return false;
     PluginUIBase *window = info->window();
+    if (window && window->isBusy()) {
+        // The running build keeps the settings it started with; the plug-in takes the new
+        // ones once it has ended.
+        const QString base = info->baseName();
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = connect(window, &PluginUIBase::busyChanged, this, [this, base, connection](bool busy) {
+            if (busy)
+                return;
+            disconnect(*connection);
+            PluginInfo *p = plugin(base);
+            if (p && p->window() && !p->window()->reloadConfig())
+                errorText(tr_(QStringLiteral("main/plugin/reloadFail")));
+        });
+        return true;
+    }
     if (!window || !window->reloadConfig()) {
         errorText(tr_(QStringLiteral("main/plugin/reloadFail")));
         return false;
@@ -435,8 +472,13 @@ bool MainWindow::editSettings(PluginInfo *info)
 std::unique_ptr<LangMgrWindow> MainWindow::makeLangManager()
 {
     auto window = std::make_unique<LangMgrWindow>(m_langs, kContext, this);
-    window->setWindowTitle(tr_(QStringLiteral("langMgr/titleFmt")).arg(m_title));
-    window->setSwitchFunction([this](const LANG_INFO &lang) { return switchLanguage(lang); });
+    window->setWindowTitle(
+        tr_(QStringLiteral("langMgr/titleFmt")).replace(QLatin1String("%1"), m_title));
+    window->setSwitchGuard([this] { return settleBusy(nullptr, "main/busy/restartFmt"); });
+    window->setSwitchFunction([this](const LANG_INFO &lang) {
+        const bool ok = switchLanguage(lang);
+        return m_restarting ? LangMgrWindow::SwitchRestarting : int(ok);
+    });
     return window;
 }
 
@@ -464,7 +506,7 @@ bool MainWindow::createSettingFile(PluginInfo *info)
 
 bool MainWindow::unloadPlugin(const QString &baseName, bool removeFiles)
 {
-    const int row = indexOfPlugin(baseName);
+    int row = indexOfPlugin(baseName);
     if (row < 0) {
         errorText(formatPattern(tr_(QStringLiteral("main/plugin/canNotFindFmt")), {baseName}));
         return false;
@@ -479,6 +521,16 @@ bool MainWindow::unloadPlugin(const QString &baseName, bool removeFiles)
         errorText(tr_(QStringLiteral("main/plugin/inUseAndCanNotUnload")));
         return false;
     }
+    // A running build would be cut off: wait for it, or leave the plug-in loaded.
+    if (!settleBusy(info, removeFiles ? "main/busy/unloadFmt" : "main/busy/replaceFmt"))
+        return false;
+    // The wait ran the event loop: look everything up again.
+    info = plugin(baseName);
+    row = indexOfPlugin(baseName);
+    if (!info || row < 0)
+        return false;
+    if (!removeFiles && m_shown && m_shown == info->window())
+        m_reshow = baseName;
 
     const int rows = m_list->count();
     if (rows > 1)
@@ -501,6 +553,8 @@ bool MainWindow::unloadPlugin(const QString &baseName, bool removeFiles)
         errorText(tr_(QStringLiteral("main/plugin/removeDllFailed")));
         return false;
     }
+    if (removeFiles)
+        removeEmptyPluginFolders(libraryPath);
     for (const QString &folder : folders) {
         const QFileInfo fi(folder);
         if (fi.isDir())
@@ -530,7 +584,7 @@ bool MainWindow::switchLanguage(const LANG_INFO &lang)
     return true;
 }
 
-void MainWindow::restart()
+bool MainWindow::restart()
 {
     m_args.setInt("mutex", 0);
     if (m_shown) {
@@ -541,8 +595,92 @@ void MainWindow::restart()
             }
         }
     }
-    if (m_relaunch)
-        m_relaunch(m_args.toCommandLine());
+    if (m_relaunch && m_relaunch(m_args.toCommandLine())) {
+        m_restarting = true;
+        // Every loop, the language manager's too, returns; the process then ends as on close.
+        QCoreApplication::exit(0);
+        return true;
+    }
+    errorText(tr_(QStringLiteral("main/restartFailed")));
+    return false;
+}
+
+bool MainWindow::settleBusy(PluginInfo *only, const char *questionKey)
+{
+    for (;;) {
+        PluginInfo *busy = nullptr;
+        for (const auto &entry : m_plugins) {
+            PluginInfo *info = entry.second.get();
+            if ((!only || info == only) && info->window() && info->window()->isBusy()) {
+                busy = info;
+                break;
+            }
+        }
+        if (!busy)
+            return true;
+        const QString name = busy->displayName();
+        if (!askQuestionText(windowTitle(), formatPattern(tr_(QLatin1String(questionKey)), {name})))
+            return false;
+        waitWhileBusy(busy->window(), name);
+        // Another plug-in may have started meanwhile: look again.
+    }
+}
+
+void MainWindow::waitWhileBusy(PluginUIBase *window, const QString &name)
+{
+    if (!window || !window->isBusy())
+        return;
+    SysDialog note(this);
+    note.setWindowTitle(windowTitle());
+    // Only the end of the work closes it.
+    note.setWindowFlag(Qt::WindowCloseButtonHint, false);
+    auto *layout = new SysVLayout(&note);
+    layout->setContentsMargins(24, 20, 24, 20);
+    auto *label = new SysLabel(&note, formatPattern(tr_(QStringLiteral("main/busy/waitingFmt")), {name}));
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    auto *bar = new SysProgressBar(&note);
+    bar->setRange(0, 0);
+    bar->setTextVisible(false);
+    layout->addWidget(bar);
+    QPointer<PluginUIBase> watched(window);
+    connect(window, &PluginUIBase::busyChanged, &note, [&note](bool busy) {
+        if (!busy)
+            note.accept();
+    });
+    connect(window, &QObject::destroyed, &note, &QDialog::accept);
+    // Escape would reject: run again until the work has ended.
+    while (watched && watched->isBusy())
+        note.exec();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (!m_restarting && !settleBusy(nullptr, "main/busy/closeFmt")) {
+        event->ignore();
+        return;
+    }
+    SysMainWindow::closeEvent(event);
+}
+
+void MainWindow::openFile(const QString &path)
+{
+    if (!Platform::shellOpen(path))
+        errorText(formatPattern(tr_(QStringLiteral("main/openFileFailedFmt")),
+                                {QDir::toNativeSeparators(path)}));
+}
+
+void MainWindow::removeEmptyPluginFolders(const QString &libraryPath)
+{
+    const QString root = QDir(QStringLiteral("%1/%2").arg(QDir::currentPath(), QStringLiteral("plugins")))
+                             .absolutePath();
+    QDir dir = QFileInfo(libraryPath).absoluteDir();
+    // rmdir removes only an empty folder: one that still holds anything stops the climb.
+    while (dir.absolutePath().startsWith(root + QLatin1Char('/'))) {
+        const QString name = dir.dirName();
+        if (!dir.cdUp() || !dir.rmdir(name))
+            break;
+    }
 }
 
 void MainWindow::connectPackageButtons()

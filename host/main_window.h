@@ -87,11 +87,23 @@ public:
     bool unloadPlugin(const QString &baseName, bool removeFiles);
     // Makes the language current in every plug-in that has it, then restarts.
     bool switchLanguage(const LANG_INFO &lang);
-    // Relaunches the host with "mutex" 0 and "c" set to the plug-in shown now.
-    // Returns only when the new process could not be started.
-    void restart();
+    // Relaunches the host with "mutex" 0 and "c" set to the plug-in shown now. Once the new
+    // copy has started, this one leaves its event loops (plug-ins see aboutToQuit) and true is
+    // returned; when it could not be started the user is told and false is returned.
+    bool restart();
+    // True once restart() has started the new copy.
+    bool restarting() const { return m_restarting; }
 
-    // The relaunch used by restart(); replaceable so that tests keep their process.
+    // Before an action that would unload, replace or restart the plug-in `only` (every
+    // plug-in when null) or end the host: while such a plug-in is busy, asks the user with the
+    // question `questionKey` (a pattern taking the plug-in's name) whether to wait for it.
+    // True once none is busy, at once or after waiting; false when the user said no.
+    bool settleBusy(PluginInfo *only, const char *questionKey);
+    // Shows a modal note until the window is no longer busy; the window's own work goes on.
+    void waitWhileBusy(PluginUIBase *window, const QString &name);
+
+    // The relaunch used by restart(): true once the new copy runs. Replaceable so that tests
+    // keep their process.
     using RelaunchFn = std::function<bool(const std::string &options)>;
     void setRelaunch(RelaunchFn fn) { m_relaunch = std::move(fn); }
 
@@ -100,6 +112,10 @@ public:
     SysButton *languageButton() const { return m_languageButton; }
     SysButton *generatorButton() const { return m_generatorButton; }
     SysLabel *placeholder() const { return m_placeholder; }
+
+protected:
+    // A close while a plug-in is busy asks first (settleBusy).
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void loadQtTranslations();
@@ -113,6 +129,10 @@ private:
     void showPlaceholder();
     void errorText(const QString &text);
     void infoText(const QString &text);
+    // Opens the file with the desktop's program for it, or tells the user what is missing.
+    void openFile(const QString &path);
+    // Removes the folders between the deleted library and "plugins" that are empty now.
+    void removeEmptyPluginFolders(const QString &libraryPath);
 
     LangStore m_langs;
     SysSplitter *m_splitter = nullptr;
@@ -127,4 +147,7 @@ private:
     QString m_title;
     AppArgs m_args;
     RelaunchFn m_relaunch;
+    bool m_restarting = false;
+    // The plug-in shown when the package installer unloaded it, shown again once it is back.
+    QString m_reshow;
 };

@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QLibrary>
+#include <QPointer>
 
 PluginInfo::PluginInfo(const QString &libraryPath, QLibrary *library, LangStore *langs)
     : m_libraryPath(libraryPath), m_library(library), m_langs(langs)
@@ -17,12 +18,10 @@ PluginInfo::PluginInfo(const QString &libraryPath, QLibrary *library, LangStore 
 PluginInfo::~PluginInfo()
 {
     m_config.reset();
-    if (m_library && m_library->isLoaded()) {
-        // Objects the plug-in handed to deleteLater() run its code when they are deleted:
-        // that must happen while the library is still mapped.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    // A window that outlived Release still runs the library's code when it goes: the library
+    // then stays mapped for the rest of the process.
+    if (m_library && m_library->isLoaded() && !m_leftover)
         m_library->unload();
-    }
 }
 
 namespace {
@@ -37,6 +36,12 @@ QString ownCopy(const QString &s)
 QString PluginInfo::pluginName()
 {
     return m_window ? ownCopy(m_window->pluginName()) : QString();
+}
+
+QString PluginInfo::displayName()
+{
+    const QString name = pluginName();
+    return name.trimmed().isEmpty() ? baseName() : name;
 }
 
 QString PluginInfo::baseName()
@@ -107,7 +112,9 @@ IConfigFile *PluginInfo::config(bool reload)
 
 QString PluginInfo::text(const QString &key)
 {
-    return m_langs ? m_langs->text(baseName(), key) : QString();
+    // English, then Chinese, where the current language lacks the key; empty where none has it,
+    // so that the plug-in can tell.
+    return m_langs ? m_langs->find(baseName(), key) : QString();
 }
 
 QMainWindow *PluginInfo::mainWindow()
@@ -146,12 +153,20 @@ bool PluginInfo::create(QMainWindow *host)
 
 void PluginInfo::release()
 {
+    QPointer<PluginUIBase> window = m_window;
     if (m_window)
         m_window->setParent(nullptr);
     m_window = nullptr;
     m_host = nullptr;
     if (m_release)
         m_release();
+    // A Release that handed its window to deleteLater() gets that deletion now, while the
+    // library is mapped. Only the window's: flushing every deferred deletion of the process
+    // would also delete objects whose code is still running further up this call (the
+    // right-click menu whose entry led here), and Qt writes into them when it returns.
+    if (window)
+        QCoreApplication::sendPostedEvents(window, QEvent::DeferredDelete);
+    m_leftover = m_leftover || window;
     m_create = nullptr;
     m_release = nullptr;
     m_config.reset();

@@ -17,8 +17,7 @@ class PluginInfo final : public ITestTools
 public:
     // `library` is loaded and owned from now on; `langs` answers text() (not owned).
     PluginInfo(const QString &libraryPath, QLibrary *library, LangStore *langs);
-    // Frees the configuration object, delivers pending deferred deletes and unloads the
-    // library; Release must have run before.
+    // Frees the configuration object and unloads the library; Release must have run before.
     virtual ~PluginInfo();
     PluginInfo(const PluginInfo &) = delete;
     PluginInfo &operator=(const PluginInfo &) = delete;
@@ -37,6 +36,9 @@ public:
     void setUnloadable(bool unloadable) override;
     bool isUnloadable() override;
 
+    // The name the plug-in reports, or its base name when it reports none (no language files).
+    QString displayName();
+
     // Working directory, "docs" / "lang", base name.
     QString docsDir();
     QString langFolder();
@@ -45,8 +47,9 @@ public:
     bool resolveEntries();
     // Calls Create and stores the window with `tools` set to this record; false on null.
     bool create(QMainWindow *host);
-    // Detaches the window, clears it and the host, calls Release, clears both entries and
-    // destroys the configuration object. Safe to call twice.
+    // Detaches the window, clears it and the host, calls Release (delivering the window's
+    // deferred deletion), clears both entries and destroys the configuration object. Safe to
+    // call twice.
     void release();
 
     PluginUIBase *window() const { return m_window; }
@@ -63,5 +66,6 @@ private:
     QMainWindow *m_host = nullptr;             // not owned
     std::unique_ptr<PluginConfig> m_config;    // null until first requested
     bool m_unloadable = true;
+    bool m_leftover = false;                   // the window survived Release: keep the library
     LangStore *m_langs = nullptr;              // not owned
 };

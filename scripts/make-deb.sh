@@ -77,6 +77,7 @@ Standards-Version: 4.6.2
 Package: tessel
 Architecture: any
 Depends: \${shlibs:Depends}, fonts-wqy-microhei
+Recommends: xdg-utils
 Description: engineering tool workbench with a firmware upgrade package builder
  Tessel is a desktop workbench for engineering tools that come as plug-ins.
  It lists the tools, manages their settings, language files and update

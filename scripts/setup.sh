@@ -7,7 +7,7 @@ TESSEL_PACKAGES=(
   lzma-dev zlib1g-dev libssl-dev libdivsufsort-dev
   libgtest-dev libbenchmark-dev
   fonts-wqy-microhei qttranslations5-l10n
-  xvfb xauth
+  xvfb xauth xdotool
   dpkg-dev lintian desktop-file-utils help2man
   clang libclang-rt-14-dev
 )

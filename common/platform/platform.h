@@ -39,9 +39,31 @@ InstanceLock acquireInstanceLock(const std::string &name);
 // Where the lock called `name` lives.
 std::string instanceLockPath(const std::string &name);
 
+// Takes the lock called `name` as soon as the process holding it lets it go, on a thread of its
+// own, and keeps it until this process ends. For a copy started while its parent still holds it.
+void acquireInstanceLockWhenFree(const std::string &name);
+
 // Starts `program` with `arguments`, detached, in `workingDirectory`. True when it started.
 bool startDetached(const QString &program, const QStringList &arguments,
                    const QString &workingDirectory);
+
+enum class StartResult {
+    Reported,   // the new process said it runs
+    Ended,      // it could not be started, or ended before it said so
+    Silent,     // it runs but has not said so within the time allowed
+};
+
+// Starts `program` detached in `workingDirectory` with this process's environment plus the
+// variable `notifyVariable`, which names a descriptor the new process writes one byte to once
+// it runs (reportStarted), and waits up to `timeoutMs` for that byte.
+StartResult startDetachedAndWait(const QString &program, const QStringList &arguments,
+                                 const QString &workingDirectory, const char *notifyVariable,
+                                 int timeoutMs);
+// In a process started that way: whether it was (the variable is set).
+bool startedWithNotify(const char *notifyVariable);
+// Writes the byte to the descriptor the variable names and closes it; once, later calls and
+// processes started otherwise do nothing.
+void reportStarted(const char *notifyVariable);
 
 // Asks the desktop to open a file with its default application.
 bool shellOpen(const QString &path);

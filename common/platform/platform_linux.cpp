@@ -8,6 +8,8 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -16,9 +18,13 @@
 
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+extern char **environ;
 
 namespace Platform {
 
@@ -108,6 +114,153 @@ InstanceLock acquireInstanceLock(const std::string &name)
     std::lock_guard<std::mutex> guard(g_lockMutex);
     g_heldLocks.push_back(fd);
     return InstanceLock::Acquired;
+}
+
+void acquireInstanceLockWhenFree(const std::string &name)
+{
+    const std::string path = instanceLockPath(name);
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    if (fd < 0)
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0)
+        return;
+    // flock blocks until the holder's descriptor closes, that is until it has ended.
+    std::thread([fd] {
+        int rc;
+        do {
+            rc = flock(fd, LOCK_EX);
+        } while (rc != 0 && errno == EINTR);
+        if (rc != 0) {
+            close(fd);
+            return;
+        }
+        std::lock_guard<std::mutex> guard(g_lockMutex);
+        g_heldLocks.push_back(fd);
+    }).detach();
+}
+
+namespace {
+std::mutex g_notifyMutex;
+bool g_notifyRead = false;
+int g_notifyFd = -1;
+
+// The descriptor named by the variable, taken once: the variable is removed so that programs
+// this process starts do not see it, and the descriptor is closed on their exec.
+int takeNotifyFd(const char *variable)
+{
+    std::lock_guard<std::mutex> guard(g_notifyMutex);
+    if (!g_notifyRead) {
+        g_notifyRead = true;
+        const char *value = std::getenv(variable);
+        if (value && *value) {
+            char *end = nullptr;
+            const long fd = std::strtol(value, &end, 10);
+            if (end && *end == '\0' && fd > 2 && fd < INT_MAX && fcntl(int(fd), F_GETFD) >= 0) {
+                g_notifyFd = int(fd);
+                fcntl(g_notifyFd, F_SETFD, FD_CLOEXEC);
+            }
+        }
+        unsetenv(variable);
+    }
+    return g_notifyFd;
+}
+} // namespace
+
+bool startedWithNotify(const char *notifyVariable)
+{
+    return takeNotifyFd(notifyVariable) >= 0;
+}
+
+void reportStarted(const char *notifyVariable)
+{
+    const int fd = takeNotifyFd(notifyVariable);
+    std::lock_guard<std::mutex> guard(g_notifyMutex);
+    if (fd < 0 || g_notifyFd < 0)
+        return;
+    const char byte = 'R';
+    ssize_t n;
+    do {
+        n = write(fd, &byte, 1);
+    } while (n < 0 && errno == EINTR);
+    close(fd);
+    g_notifyFd = -1;
+}
+
+StartResult startDetachedAndWait(const QString &program, const QStringList &arguments,
+                                 const QString &workingDirectory, const char *notifyVariable,
+                                 int timeoutMs)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return StartResult::Ended;
+
+    // Everything the child needs is prepared here: after fork only async-signal-safe calls.
+    std::vector<std::string> args{program.toLocal8Bit().toStdString()};
+    for (const QString &a : arguments)
+        args.push_back(a.toLocal8Bit().toStdString());
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    const std::string prefix = std::string(notifyVariable) + "=";
+    std::vector<std::string> env;
+    for (char **e = environ; e && *e; ++e)
+        if (std::strncmp(*e, prefix.c_str(), prefix.size()) != 0)
+            env.emplace_back(*e);
+    env.push_back(prefix + std::to_string(fds[1]));
+    std::vector<char *> envp;
+    for (std::string &e : env)
+        envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+    const std::string dir = workingDirectory.toLocal8Bit().toStdString();
+
+    const pid_t child = fork();
+    if (child < 0) {
+        close(fds[0]);
+        close(fds[1]);
+        return StartResult::Ended;
+    }
+    if (child == 0) {
+        // The grandchild runs the program, detached from this process and its session.
+        setsid();
+        if (fork() != 0)
+            _exit(0);
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        fcntl(fds[1], F_SETFD, 0);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    close(fds[1]);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+
+    StartResult result = StartResult::Silent;
+    struct timespec start {};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        struct timespec now {};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const long elapsed = (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+        if (elapsed >= timeoutMs)
+            break;
+        struct pollfd p {fds[0], POLLIN, 0};
+        const int rc = poll(&p, 1, int(timeoutMs - elapsed));
+        if (rc < 0 && errno == EINTR)
+            continue;
+        if (rc <= 0)
+            break;
+        char byte = 0;
+        const ssize_t n = read(fds[0], &byte, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // No byte and the pipe closed: the program never ran or ended before it said so.
+        result = n == 1 ? StartResult::Reported : StartResult::Ended;
+        break;
+    }
+    close(fds[0]);
+    return result;
 }
 
 bool startDetached(const QString &program, const QStringList &arguments,

@@ -96,6 +96,21 @@ int part_table_init(const char *path, int boardType)
     return part_table_parse(table, sizeof table, boardType);
 }
 
+int part_table_read(const detail::InputFile &file, const char *path, int boardType)
+{
+    storeParts(predefined_part_entries(boardType));
+    if (file.size() != kPartTableFileSize) {
+        detail::fota_log(kError, "partition size 0x%x error\n", static_cast<unsigned>(file.size()));
+        return -1;
+    }
+    uint8_t table[kPartTableFileSize];
+    if (file.readAt(0, table, sizeof table) != static_cast<int64_t>(sizeof table)) {
+        detail::fota_log(kError, "read %s error\n", path);
+        return -1;
+    }
+    return part_table_parse(table, sizeof table, boardType);
+}
+
 int part_find(const char *name, uint32_t *addr, uint32_t *size)
 {
     if (!name) {

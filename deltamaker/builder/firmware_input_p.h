@@ -1,10 +1,14 @@
-// Builder-side helpers of the input readers: the block hash.
+// Builder-side helpers of the input readers: the block hash and the table of an opened file.
 #pragma once
 
 #include "deltamaker/builder/firmware_input.h"
 #include "deltamaker/io/whole_file.h"
 
 #include <string>
+
+// part_table_init over a table file the build has already opened: the same size check,
+// read and parse, with the same messages.
+int part_table_read(const deltamaker::detail::InputFile &file, const char *path, int boardType);
 
 namespace deltamaker::detail {
 // SHA-256 of a block record's bytes into out[32]. The same digest as OpenSSL's SHA256(), without

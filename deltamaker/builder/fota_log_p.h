@@ -17,8 +17,20 @@ void fota_log(int level, const char *fmt, ...) __attribute__((format(printf, 2, 
 using PackageCheck =
     std::function<std::vector<std::string>(const std::string &path, const PackageInputs &inputs)>;
 void set_package_check(PackageCheck check);
+// Runs the check in place: the findings, none when the package is sound.
+std::vector<std::string> run_package_check(const std::string &path, const PackageInputs &inputs);
+
+// Called with the name of each step a build has just finished: "inputs checked" (every input
+// open and checked by its first bytes and size, none read whole), "inputs read" (every record
+// made) and "package written" (before its verification). Tests change input files there.
+// Empty: nothing is called.
+using BuildStepHook = std::function<void(const char *step)>;
+void set_build_step_hook(BuildStepHook hook);
+void build_step(const char *step);
 
 // Hands the stage and its share done (0..100, -1 unknown) to the sink set by
 // fota_set_progress_sink.
 void fota_progress(const char *stage, int percent);
+// Forgets the last stage handed on, so that the next build reports its first stage again.
+void fota_progress_reset();
 } // namespace deltamaker::detail

@@ -11,13 +11,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
 #include <new>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace detail = deltamaker::detail;
@@ -103,32 +101,16 @@ void releaseFreeMemory()
 
 namespace {
 
-// Size of a file that readWholeFile would take (a regular file within the image limit), or -1.
-int64_t readableSize(const char *path)
-{
-    const int fd = ::open(path, O_RDONLY | O_NONBLOCK); // a FIFO must not block
-    if (fd < 0)
-        return -1;
-    struct stat st;
-    const bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= kMaxImageSize;
-    ::close(fd);
-    return ok ? static_cast<int64_t>(st.st_size) : -1;
-}
-
-// Scan, resolver, container and self-check, once the arguments are checked. The new image is
-// asked for after old is sorted (see inplaceScanLoading); loadNew returns null after printing why.
-int generate(const uint8_t *oldData, int64_t oldSize, int64_t newSize,
-             const std::function<const uint8_t *()> &loadNew, std::vector<uint8_t> &patch,
-             const InplaceOptions &options)
+// Scan, resolver, container and self-check, once the arguments are checked.
+int generate(const uint8_t *oldData, int64_t oldSize, const uint8_t *newData, int64_t newSize,
+             std::vector<uint8_t> &patch, const InplaceOptions &options)
 {
     try {
         std::vector<detail::InplaceStretch> stretches;
         std::vector<detail::InplaceStretch> costed; // the optimising encoder's other choice
-        const uint8_t *newData = nullptr;
         if (!detail::inplaceScanLoading(
                 oldData, static_cast<int32_t>(oldSize), static_cast<int32_t>(newSize),
-                [&] { return newData = loadNew(); }, stretches,
-                options.optimize ? &costed : nullptr))
+                [newData] { return newData; }, stretches, options.optimize ? &costed : nullptr))
             return -1;
         // The suffix array is gone: hand its pages back before the resolver allocates.
         detail::releaseFreeMemory();
@@ -186,7 +168,7 @@ int sw_bsdiff_new_mem(const uint8_t *oldData, int64_t oldSize, const uint8_t *ne
     patch.clear();
     if (checkSizes(oldData, oldSize, newData != nullptr, newSize) != 0)
         return -1;
-    return generate(oldData, oldSize, newSize, [newData] { return newData; }, patch, options);
+    return generate(oldData, oldSize, newData, newSize, patch, options);
 }
 
 int sw_bsdiff_new(const char *oldPath, const char *newPath, const char *outPath)
@@ -198,35 +180,23 @@ int sw_bsdiff_new(const char *oldPath, const char *newPath, const char *outPath,
                   const InplaceOptions &options)
 {
     std::vector<uint8_t> oldData;
+    std::vector<uint8_t> newData;
     try {
         if (!oldPath || !readWholeFile(oldPath, oldData)) {
             std::printf("sw_bsdiff_new: cannot read old image %s\n", oldPath ? oldPath : "");
+            return -1;
+        }
+        if (!newPath || !readWholeFile(newPath, newData)) {
+            std::printf("sw_bsdiff_new: cannot read new image %s\n", newPath ? newPath : "");
             return -1;
         }
     } catch (const std::bad_alloc &) {
         std::printf("%s[%d] No Mem Left\n", "sw_bsdiff_new", 1885);
         return -1;
     }
-    // The new image is checked now and read once old is sorted: the sort and both images are
-    // then never in memory at the same time.
-    const int64_t newSize = newPath ? readableSize(newPath) : -1;
-    if (newSize < 0) {
-        std::printf("sw_bsdiff_new: cannot read new image %s\n", newPath ? newPath : "");
-        return -1;
-    }
-    const int64_t oldSize = static_cast<int64_t>(oldData.size());
     std::vector<uint8_t> patch;
-    if (checkSizes(oldData.data(), oldSize, true, newSize) != 0)
-        return -1;
-    std::vector<uint8_t> newData;
-    const auto loadNew = [&]() -> const uint8_t * {
-        if (!readWholeFile(newPath, newData) || static_cast<int64_t>(newData.size()) != newSize) {
-            std::printf("sw_bsdiff_new: cannot read new image %s\n", newPath);
-            return nullptr;
-        }
-        return newData.data();
-    };
-    if (generate(oldData.data(), oldSize, newSize, loadNew, patch, options) != 0)
+    if (sw_bsdiff_new_mem(oldData.data(), static_cast<int64_t>(oldData.size()), newData.data(),
+                          static_cast<int64_t>(newData.size()), patch, options) != 0)
         return -1;
     if (!outPath || !writeWholeFile(outPath, patch)) {
         std::printf("sw_bsdiff_new: cannot write %s\n", outPath ? outPath : "");

@@ -197,9 +197,7 @@ void MainWindow::initUi()
     });
     fota_set_progress_sink([this](const char *stage, int percent) { postProgress(stage, percent); });
 
-    // Closing the host waits for a running build to end.
-    if (window() != this)
-        window()->installEventFilter(this);
+    // The host asks before it closes during a build (isBusy); an ending application still waits.
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { waitForBuild(); });
 }
 
@@ -422,6 +420,7 @@ void MainWindow::startBuild(const PackRequest &request, const QByteArray &output
         QMetaObject::invokeMethod(this, [this, ok] { finishBuild(ok); }, Qt::QueuedConnection);
     });
     m_worker->start();
+    setBusy(true);   // the host waits or asks before it unloads, replaces or restarts this window
     emit buildingChanged(true);
 }
 
@@ -446,6 +445,7 @@ void MainWindow::finishBuild(bool ok)
     progressBar->setValue(ok ? 100 : 0);
     progressBar->setToolTip(QString());
     setControlsEnabled(true);
+    setBusy(false);
     emit buildingChanged(false);
     emit buildFinished(ok);
 }
@@ -460,13 +460,6 @@ void MainWindow::waitForBuild()
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     finishBuild(false);   // only if the end was not among them
     QApplication::restoreOverrideCursor();
-}
-
-bool MainWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::Close && watched == window())
-        waitForBuild();
-    return PluginUIBase::eventFilter(watched, event);
 }
 
 void MainWindow::setControlsEnabled(bool enabled)

@@ -56,9 +56,6 @@ signals:
     void buildingChanged(bool building);
     void buildFinished(bool ok);
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     QString text(const QString &key) const;
     QString format(const QString &key, const QString &argument) const;

@@ -91,12 +91,21 @@ void LangMgrWindow::onSwitch()
         return;
     const LANG_INFO lang = selectedLang();
     const QString context = QFileInfo(lang.path).absoluteDir().dirName();
+    // The language in use already: nothing to switch, nothing to restart.
+    QString current;
+    if (m_store.currentLang(context, current) && !current.isEmpty()
+        && current.compare(lang.name, Qt::CaseInsensitive) == 0)
+        return;
+    if (m_guard && !m_guard())
+        return;
     if (!m_store.switchLang(context, lang.name, true)) {
         errorBox(windowTitle(), tr_(QStringLiteral("langMgr/switchLang/failed")));
         return;
     }
-    // A successful switch restarts the host, so the call does not come back.
-    if (!m_switch || m_switch(lang))
+    const int result = m_switch ? m_switch(lang) : SwitchApplied;
+    if (result == SwitchRestarting)
+        return;
+    if (result != SwitchFailed)
         infoBox(windowTitle(), tr_(QStringLiteral("langMgr/switchLang/success")));
     else
         errorBox(windowTitle(), tr_(QStringLiteral("langMgr/switchLang/failed")));
@@ -112,7 +121,10 @@ void LangMgrWindow::onOption(int index)
                 });
         m_runCreate(dialog.get());
     } else if (index == 1 && m_langCombo->currentIndex() >= 0) {
-        Platform::shellOpen(selectedLang().path);
+        const QString path = selectedLang().path;
+        if (!Platform::shellOpen(path))
+            errorBox(windowTitle(), tr_(QStringLiteral("main/openFileFailedFmt")),
+                     {QDir::toNativeSeparators(path)});
     }
 }
 

@@ -15,14 +15,22 @@ class LangMgrWindow : public SysDialog
 {
     Q_OBJECT
 public:
+    // What the switch function answers: false (SwitchFailed) after a failure it reported, true
+    // (SwitchApplied) when the host carries on in the new language, SwitchRestarting when a
+    // new copy of the host has started and this one is ending (the manager says nothing more).
+    enum SwitchResult { SwitchFailed = 0, SwitchApplied = 1, SwitchRestarting = 2 };
     // Called with the language just made current for the context. The host's callback
-    // switches its plug-ins and restarts; it returns only when that did not happen.
-    using SwitchFn = std::function<bool(const LANG_INFO &lang)>;
+    // switches its plug-ins and restarts.
+    using SwitchFn = std::function<int(const LANG_INFO &lang)>;
+    // Called before anything is switched; false leaves everything as it is (the host asks
+    // here while a plug-in is busy).
+    using GuardFn = std::function<bool()>;
 
     // Lists the languages of `context`; texts come from `langs` (not owned), context "Tessel".
     LangMgrWindow(LangStore &langs, const QString &context, QWidget *parent = nullptr);
 
     void setSwitchFunction(SwitchFn fn) { m_switch = std::move(fn); }
+    void setSwitchGuard(GuardFn fn) { m_guard = std::move(fn); }
     const QString &context() const { return m_context; }
 
     SysComboBox *langCombo() const { return m_langCombo; }
@@ -31,7 +39,8 @@ public:
     // The language of the selected item; empty when the list is empty.
     LANG_INFO selectedLang() const;
 
-    // Makes the selected language current and hands it to the switch function.
+    // Makes the selected language current and hands it to the switch function. The language
+    // already current is left alone.
     void onSwitch();
     // Runs the option at `index`: 0 creates a language, 1 opens the selected one's file.
     void onOption(int index);
@@ -53,5 +62,6 @@ private:
     SysButton *m_switchButton = nullptr;
     SysComboBox *m_options = nullptr;
     SwitchFn m_switch;
+    GuardFn m_guard;
     DialogRunner m_runCreate;
 };

@@ -108,26 +108,17 @@ LangStore::LangStore()
     registerLangInfoType();
 }
 
-QString LangStore::text(const QString &context, const QString &key)
+namespace {
+// The element of `key` below the language root; a null element when the key is not there.
+QDomElement keyElement(const SysXmlDocument &doc, const QString &key)
 {
-    const QString indexPath = langIndexPath(context);
-    if (!QFileInfo::exists(indexPath))
-        return QString();
-    const QString name = readIndex(indexPath);
-
-    auto it = m_docs.find(context);
-    if (it == m_docs.end()) {
-        auto doc = loadDoc(langFilePath(context, name));
-        if (!doc)
-            return QString();
-        it = m_docs.emplace(context, std::move(doc)).first;
-    }
-
-    QDomElement current = langRoot(it->second->doc);
+    QDomElement current = langRoot(doc);
+    if (current.isNull())
+        return QDomElement();
     const QStringList parts = key.split(QLatin1Char('/'), Qt::KeepEmptyParts);
     for (const QString &part : parts) {
         if (part.isEmpty())
-            return QString();
+            return QDomElement();
         QDomElement next;
         for (QDomNode n = current.firstChild(); !n.isNull(); n = n.nextSibling()) {
             const QDomElement e = n.toElement();
@@ -137,10 +128,68 @@ QString LangStore::text(const QString &context, const QString &key)
             }
         }
         if (next.isNull())
-            return QString();
+            return QDomElement();
         current = next;
     }
-    return current.attribute(QStringLiteral("name"));
+    return current;
+}
+
+// A key's text: the element's "name"; an element without one, or with an empty one, has none.
+bool keyText(const SysXmlDocument &doc, const QString &key, QString &text)
+{
+    const QDomElement e = keyElement(doc, key);
+    if (e.isNull())
+        return false;
+    text = e.attribute(QStringLiteral("name"));
+    return !text.isEmpty();
+}
+
+// Where a key is missing, these languages answer, in this order.
+const char *const kFallbackLanguages[] = {"en", "zh"};
+} // namespace
+
+bool LangStore::lookupCurrent(const QString &context, const QString &key, QString &text)
+{
+    const QString indexPath = langIndexPath(context);
+    if (!QFileInfo::exists(indexPath))
+        return false;
+    const QString name = readIndex(indexPath);
+
+    auto it = m_docs.find(context);
+    if (it == m_docs.end()) {
+        auto doc = loadDoc(langFilePath(context, name));
+        if (!doc)
+            return false;
+        it = m_docs.emplace(context, std::move(doc)).first;
+    }
+    return keyText(it->second->doc, key, text);
+}
+
+bool LangStore::lookupFallback(const QString &context, const QString &name, const QString &key,
+                               QString &text)
+{
+    const auto slot = std::make_pair(context, name);
+    auto it = m_fallbacks.find(slot);
+    if (it == m_fallbacks.end())
+        it = m_fallbacks.emplace(slot, loadDoc(langFilePath(context, name))).first;
+    return it->second && keyText(it->second->doc, key, text);
+}
+
+QString LangStore::find(const QString &context, const QString &key)
+{
+    QString text;
+    if (lookupCurrent(context, key, text))
+        return text;
+    for (const char *name : kFallbackLanguages)
+        if (lookupFallback(context, QLatin1String(name), key, text))
+            return text;
+    return QString();
+}
+
+QString LangStore::text(const QString &context, const QString &key)
+{
+    const QString found = find(context, key);
+    return found.isEmpty() ? key : found;
 }
 
 bool LangStore::currentLang(const QString &context, QString &name) const
@@ -204,6 +253,14 @@ bool LangStore::createLangFile(const QString &context, const QString &name,
     QDomElement root = doc.createElement(QStringLiteral("lang"));
     root.setAttribute(QStringLiteral("name"), dispName);
     doc.appendChild(root);
+    QString current;
+    if (currentLang(context, current) && !current.isEmpty()) {
+        if (const auto source = loadDoc(langFilePath(context, current))) {
+            const QDomElement from = langRoot(source->doc);
+            for (QDomNode n = from.firstChild(); !n.isNull(); n = n.nextSibling())
+                root.appendChild(doc.dom().importNode(n, true));
+        }
+    }
     path = langFilePath(context, name);
     const QFileInfo existing(path);
     if (existing.exists() || existing.isSymLink())

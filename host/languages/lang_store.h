@@ -42,9 +42,13 @@ class LangStore
 public:
     LangStore();
 
-    // The key's text in the context's current language, or an empty string. The index is read
-    // on every call; once a context's document is cached it answers whatever the index says.
+    // The key's text in the context's current language; a key that language lacks comes from
+    // English, then Chinese, and is shown as the key itself when no language has it, so that no
+    // window shows an empty text. The index is read on every call; once a context's document
+    // is cached it answers whatever the index says.
     QString text(const QString &context, const QString &key);
+    // As text(), but an empty string where no language has the key (what a plug-in is told).
+    QString find(const QString &context, const QString &key);
     // False when the context has no index; otherwise the index content (empty if unreadable or
     // not a plain language name, such as a path).
     bool currentLang(const QString &context, QString &name) const;
@@ -53,8 +57,10 @@ public:
     bool switchLang(const QString &context, const QString &name, bool reload);
     // The readable languages of a context, sorted by file name. Always true.
     bool loadLangList(const QString &context, QList<LANG_INFO> &list) const;
-    // Writes an empty language "name" with the display name `dispName`; `path` gets its path.
-    // An existing file is never overwritten: false then.
+    // Writes the language "name" with the display name `dispName`, holding a copy of the
+    // texts of the context's current language (none when it has none), so that a translator
+    // finds every key to change; `path` gets its path. An existing file is never overwritten:
+    // false then.
     bool createLangFile(const QString &context, const QString &name, const QString &dispName,
                         QString &path) const;
 
@@ -67,6 +73,13 @@ private:
         SysXmlDocument doc;
     };
     static std::unique_ptr<LangDoc> loadDoc(const QString &path);
+    // The text of `key` in the current language's document; false when it lacks the key.
+    bool lookupCurrent(const QString &context, const QString &key, QString &text);
+    // The text of `key` in the context's language `name`, loaded once and kept.
+    bool lookupFallback(const QString &context, const QString &name, const QString &key,
+                        QString &text);
 
     std::map<QString, std::unique_ptr<LangDoc>> m_docs;
+    // Fallback languages by context and name; null where the file does not load.
+    std::map<std::pair<QString, QString>, std::unique_ptr<LangDoc>> m_fallbacks;
 };

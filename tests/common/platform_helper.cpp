@@ -31,8 +31,10 @@ int main(int argc, char **argv)
             options += argv[i];
         }
         QCoreApplication app(argc, argv);
+        // Waits until the copy has said it runs: the record is written by then.
         return relaunch(options) ? 0 : 3;
     }
+    relaunchStarted();
     const QByteArray record = qgetenv("TESSEL_RECORD_FILE");
     if (record.isEmpty())
         return 2;

@@ -39,7 +39,9 @@ protected:
             "<removeDllFailed name=\"[removeDllFailed]\"/><rightMenu><createSetting name=\"[createSetting]\"/>"
             "<unloadPlugin name=\"[unloadPlugin]\"/><updateHistory name=\"[updateHistory]\"/>"
             "<updateSetting name=\"[updateSetting]\"/><userManual name=\"[userManual]\"/></rightMenu></plugin>"
-            "<slashScreen><hereShowContent name=\"[here]\"/></slashScreen></main>"
+            "<slashScreen><hereShowContent name=\"[here]\"/>"
+            "<noPluginsFmt name=\"[noPlugins %s]\"/></slashScreen>"
+            "<openFileFailedFmt name=\"[openFailed %s]\"/></main>"
             "<setting><createSuccess name=\"[createSuccess]\"/><createFailed name=\"[createFailed]\"/></setting>"
             "<langMgr><switchLang><failedFmt name=\"[switch failed %s %s]\"/></switchLang></langMgr></lang>");
         ASSERT_TRUE(writeGbkXml(wd.file("lang/Tessel/test.lang"), texts));

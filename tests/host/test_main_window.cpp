@@ -23,8 +23,18 @@ QStringList actionTexts(QMenu *menu)
 QString history(const QString &body) { return body; }
 } // namespace
 
+TEST_F(MainWindowTest, WithoutAPluginsFolderThePlaceholderSaysWhereItLooked)
+{
+    auto w = makeWindow();
+    const QString text = w->placeholder()->text();
+    EXPECT_TRUE(text.contains(QDir::toNativeSeparators(wd.file("plugins")))) << text.toStdString();
+    EXPECT_TRUE(w->placeholder()->wordWrap());
+    EXPECT_TRUE(w->placeholderShown());
+}
+
 TEST_F(MainWindowTest, BuildsTheWindowWithItsTextsAndPlaceholder)
 {
+    ASSERT_TRUE(QDir().mkpath(wd.file("plugins")));
     auto w = makeWindow();
     EXPECT_EQ(w->windowTitle(), "Tessel V1.0.21");
     EXPECT_EQ(w->installButton()->toolTip(), "[installPkg]");
@@ -182,8 +192,8 @@ TEST_F(MainWindowTest, UnloadingMovesToTheNextRowWrappingToTheFirst)
     EXPECT_EQ(w->shownPlugin(), nullptr);
     EXPECT_TRUE(w->placeholderShown());
     EXPECT_TRUE(w->placeholder()->isVisibleTo(w.get()));
-    // The title keeps the last plug-in shown.
-    EXPECT_TRUE(w->windowTitle().startsWith("Tessel V1.0.21 - "));
+    // No plug-in is shown, so the title names none.
+    EXPECT_EQ(w->windowTitle(), "Tessel V1.0.21");
     EXPECT_TRUE(messages().isEmpty());
 }
 

@@ -31,6 +31,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for dep in fonts-wqy-microhei libqt5widgets5 libqt5xml5 libc6 libstdc++6; do
   [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep: $depends"
 done
+# Opening manuals and language files needs xdg-open.
+check "recommends xdg-utils" [ "$(dpkg-deb -f "$deb" Recommends)" = "xdg-utils" ]
 check "control fields" [ "$(dpkg-deb -f "$deb" Package Version | tr '\n' ' ')" = "Package: tessel Version: $version " ]
 
 root=$tmp/root

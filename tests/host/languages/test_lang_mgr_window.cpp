@@ -320,8 +320,56 @@ TEST_F(LangMgrTest, SwitchingToEnglishThroughTheWindowSwitchesPluginsAndRestarts
     EXPECT_EQ(readBytes(wd.file("lang/Third/index.config")), QByteArray("zh"));
     ASSERT_EQ(relaunches.size(), 1u);
     EXPECT_EQ(relaunches[0], "-c Other -mutex 0");
-    // The test's relaunch does not start anything, so this copy carries on and says so.
+    // The test's relaunch does not start anything, so this copy says so and carries on.
+    ASSERT_EQ(messages().size(), 2);
+    EXPECT_EQ(messages()[0].kind, IDialogPresenter::Kind::Critical);
+    EXPECT_EQ(messages()[0].text, "main/restartFailed");
+    EXPECT_EQ(messages()[1].kind, IDialogPresenter::Kind::Information);
+    EXPECT_EQ(messages()[1].text, "[en success]");
+
+    // The language in use already: nothing is switched and nothing restarts.
+    messages().clear();
+    auto again = w->makeLangManager();
+    for (int i = 0; i < again->langCombo()->count(); ++i)
+        if (again->langCombo()->itemData(i, 256).value<LANG_INFO>().name == "en")
+            again->langCombo()->setCurrentIndex(i);
+    ASSERT_EQ(again->selectedLang().name, "en");
+    again->onSwitch();
+    EXPECT_EQ(relaunches.size(), 1u);
+    EXPECT_TRUE(messages().isEmpty());
+}
+
+TEST_F(LangMgrTest, AStartedRestartEndsTheRunQuietlyAndABusyPluginIsAskedAbout)
+{
+    install("other/Other.so", "o/Other.so");
+    auto w = makeWindow({"Tessel", "-c", "Other"});
+    bool started = true;
+    w->setRelaunch([&](const std::string &) { return started; });
+    PluginUIBase *window = w->plugin("Other")->window();
+    window->setBusy(true);
+
+    // The user declines to wait: the index stays as it was, nothing restarts.
+    const QByteArray before = readBytes(wd.file("lang/Tessel/index.config"));
+    auto m = w->makeLangManager();
+    m->langCombo()->setCurrentIndex(0); // en
+    testPresenter().questionAnswer = false;
+    m->onSwitch();
+    testPresenter().questionAnswer = true;
+    EXPECT_EQ(readBytes(wd.file("lang/Tessel/index.config")), before);
     ASSERT_EQ(messages().size(), 1);
-    EXPECT_EQ(messages()[0].kind, IDialogPresenter::Kind::Information);
-    EXPECT_EQ(messages()[0].text, "[en success]");
+    EXPECT_EQ(messages()[0].kind, IDialogPresenter::Kind::Question);
+    EXPECT_FALSE(w->restarting());
+
+    // Once the plug-in is idle the switch goes through, the new copy starts, and this one
+    // leaves its loops without another word.
+    window->setBusy(false);
+    messages().clear();
+    m->onSwitch();
+    EXPECT_EQ(readBytes(wd.file("lang/Tessel/index.config")), QByteArray("en"));
+    EXPECT_TRUE(w->restarting());
+    EXPECT_TRUE(messages().isEmpty());
+    // The application was told to leave its loops; a turn of its own loop clears that for the
+    // tests that follow.
+    QTimer::singleShot(0, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
 }

@@ -40,15 +40,15 @@ TEST(LangStore, LooksUpNestedKeysIgnoringTagCaseFirstSiblingWins)
     EXPECT_EQ(store.text(kCtx, "genPkg/title"), QString::fromUtf8("生成"));
     EXPECT_EQ(store.text(kCtx, "genpkg"), QString::fromUtf8("组"));
     // The first genPkg element wins; its sibling of the same tag is never searched.
-    EXPECT_EQ(store.text(kCtx, "genPkg/other"), QString());
+    EXPECT_EQ(store.find(kCtx, "genPkg/other"), QString());
     EXPECT_EQ(store.text(kCtx, "main/plugin/loading"), QString::fromUtf8("加载中"));
-    EXPECT_EQ(store.text(kCtx, "main"), QString());        // element without "name"
-    EXPECT_EQ(store.text(kCtx, "main/noName"), QString());
-    EXPECT_EQ(store.text(kCtx, "main//loading"), QString()); // empty component
-    EXPECT_EQ(store.text(kCtx, "/main"), QString());
-    EXPECT_EQ(store.text(kCtx, ""), QString());
-    EXPECT_EQ(store.text(kCtx, "main/plugin/missing"), QString());
-    EXPECT_EQ(store.text("Other", "genPkg/title"), QString()); // no index, no folder
+    EXPECT_EQ(store.find(kCtx, "main"), QString());        // element without "name"
+    EXPECT_EQ(store.find(kCtx, "main/noName"), QString());
+    EXPECT_EQ(store.find(kCtx, "main//loading"), QString()); // empty component
+    EXPECT_EQ(store.find(kCtx, "/main"), QString());
+    EXPECT_EQ(store.find(kCtx, ""), QString());
+    EXPECT_EQ(store.find(kCtx, "main/plugin/missing"), QString());
+    EXPECT_EQ(store.find("Other", "genPkg/title"), QString()); // no index, no folder
 }
 
 TEST(LangStore, IndexIsReadOnEveryLookupButTheCacheWins)
@@ -62,9 +62,10 @@ TEST(LangStore, IndexIsReadOnEveryLookupButTheCacheWins)
     // Changed by hand: the cached document still answers.
     writeIndex(kCtx, "en");
     EXPECT_EQ(store.text(kCtx, "a"), QString::fromUtf8("中文"));
-    // Deleted: every lookup is empty at once, although the document stays cached.
+    // Deleted: the cached document no longer answers at once, although it stays cached;
+    // English does.
     ASSERT_TRUE(QFile::remove(langIndexPath(kCtx)));
-    EXPECT_EQ(store.text(kCtx, "a"), QString());
+    EXPECT_EQ(store.find(kCtx, "a"), "English");
     EXPECT_EQ(store.cachedPath(kCtx), langFilePath(kCtx, "zh"));
     QString name;
     EXPECT_FALSE(store.currentLang(kCtx, name));
@@ -75,7 +76,7 @@ TEST(LangStore, FailedLoadCachesNothingAndIsRetried)
     ScopedWorkDir wd;
     writeIndex(kCtx, "en");
     LangStore store;
-    EXPECT_EQ(store.text(kCtx, "a"), QString());
+    EXPECT_EQ(store.find(kCtx, "a"), QString());
     EXPECT_TRUE(store.cachedPath(kCtx).isEmpty());
     writeLang(kCtx, "en", "<a name=\"now\"/>");
     EXPECT_EQ(store.text(kCtx, "a"), "now");
@@ -87,7 +88,9 @@ TEST(LangStore, TrailingLineEndInIndexNamesNoFile)
     writeLang(kCtx, "en", "<a name=\"English\"/>");
     writeIndex(kCtx, "en\n");
     LangStore store;
-    EXPECT_EQ(store.text(kCtx, "a"), QString());
+    // No such file: nothing is cached, and the English fallback answers.
+    EXPECT_EQ(store.find(kCtx, "a"), "English");
+    EXPECT_TRUE(store.cachedPath(kCtx).isEmpty());
     QString name;
     EXPECT_TRUE(store.currentLang(kCtx, name));
     EXPECT_EQ(name, "en\n");
@@ -108,7 +111,7 @@ TEST(LangStore, RejectsDocumentsThatAreNotLanguages)
     ASSERT_TRUE(writeBytes(langFilePath(kCtx, "x"), "<lang name=\"broken\">"));
     EXPECT_FALSE(readLangInfo(langFilePath(kCtx, "x"), info));
     LangStore store;
-    EXPECT_EQ(store.text(kCtx, "a"), QString());
+    EXPECT_EQ(store.find(kCtx, "a"), QString());
     ASSERT_TRUE(writeGbkXml(langFilePath(kCtx, "x"), "<LANG name=\"Upper\"><A name=\"1\"/></LANG>"));
     ASSERT_TRUE(readLangInfo(langFilePath(kCtx, "x"), info));
     EXPECT_EQ(info.dispName, "Upper");
@@ -141,7 +144,7 @@ TEST(LangStore, SwitchLangWritesTheIndexAndReloadsOnlyOtherLanguages)
     // A language whose file fails drops the cache entry, still true.
     ASSERT_TRUE(store.switchLang(kCtx, "missing", true));
     EXPECT_TRUE(store.cachedPath(kCtx).isEmpty());
-    EXPECT_EQ(store.text(kCtx, "a"), QString());
+    EXPECT_EQ(store.find(kCtx, "a"), "English");
 }
 
 TEST(LangStore, SwitchLangFailsWhenTheIndexCannotBeWritten)
@@ -178,7 +181,7 @@ TEST(LangStore, ListsLanguagesSortedWithTheCurrentOneFlagged)
     EXPECT_TRUE(list[1].isCurrent);
 }
 
-TEST(LangStore, CreatesAnEmptyGbkLanguage)
+TEST(LangStore, CreatesAnEmptyGbkLanguageWhereNoneIsCurrent)
 {
     ScopedWorkDir wd;
     LangStore store;
@@ -193,7 +196,57 @@ TEST(LangStore, CreatesAnEmptyGbkLanguage)
     ASSERT_TRUE(readLangInfo(path, info));
     EXPECT_EQ(info.dispName, QString::fromUtf8("日本語"));
     ASSERT_TRUE(store.switchLang("Deep", "ja", true));
-    EXPECT_EQ(store.text("Deep", "anything"), QString());
+    EXPECT_EQ(store.find("Deep", "anything"), QString());
+    EXPECT_EQ(store.text("Deep", "anything"), "anything");
+}
+
+TEST(LangStore, ANewLanguageStartsAsACopyOfTheCurrentOne)
+{
+    ScopedWorkDir wd;
+    ASSERT_TRUE(writeGbkXml(langFilePath(kCtx, "en"),
+                            "<lang name=\"English\"><main><title name=\"Title\"/><menu name=\"M\">"
+                            "<open name=\"Open\"/></menu></main></lang>"));
+    ASSERT_TRUE(writeBytes(langIndexPath(kCtx), "en"));
+    LangStore store;
+    QString path;
+    ASSERT_TRUE(store.createLangFile(kCtx, "fr", "Francais", path));
+    LANG_INFO info;
+    ASSERT_TRUE(readLangInfo(path, info));
+    EXPECT_EQ(info.dispName, "Francais");
+    // Every key is there to translate, and the current language's file is untouched.
+    ASSERT_TRUE(store.switchLang(kCtx, "fr", true));
+    EXPECT_EQ(store.cachedPath(kCtx), path);
+    EXPECT_EQ(store.find(kCtx, "main/title"), "Title");
+    EXPECT_EQ(store.find(kCtx, "main/menu"), "M");
+    EXPECT_EQ(store.find(kCtx, "main/menu/open"), "Open");
+    ASSERT_TRUE(readLangInfo(langFilePath(kCtx, "en"), info));
+    EXPECT_EQ(info.dispName, "English");
+}
+
+TEST(LangStore, MissingKeysComeFromEnglishThenChineseThenTheKey)
+{
+    ScopedWorkDir wd;
+    ASSERT_TRUE(writeGbkXml(langFilePath(kCtx, "zh"),
+                            QString::fromUtf8("<lang name=\"中文\"><a name=\"甲\"/><b name=\"乙\"/><c name=\"丙\"/></lang>")));
+    ASSERT_TRUE(writeGbkXml(langFilePath(kCtx, "en"), "<lang name=\"English\"><a name=\"A\"/><b name=\"B\"/></lang>"));
+    ASSERT_TRUE(writeGbkXml(langFilePath(kCtx, "fr"), "<lang name=\"Francais\"><a name=\"Un\"/><b name=\"\"/></lang>"));
+    ASSERT_TRUE(writeBytes(langIndexPath(kCtx), "fr"));
+    LangStore store;
+    EXPECT_EQ(store.text(kCtx, "a"), "Un");
+    EXPECT_EQ(store.text(kCtx, "b"), "B");            // an empty text counts as missing
+    EXPECT_EQ(store.text(kCtx, "c"), QString::fromUtf8("丙"));
+    EXPECT_EQ(store.text(kCtx, "d/e"), "d/e");
+    EXPECT_EQ(store.find(kCtx, "d/e"), QString());
+    EXPECT_EQ(store.text(kCtx, "a//b"), "a//b");
+    // A language that does not load, or no index at all, still gets English and Chinese.
+    ASSERT_TRUE(writeBytes(langIndexPath(kCtx), "gone"));
+    LangStore fresh;
+    EXPECT_EQ(fresh.text(kCtx, "a"), "A");
+    ASSERT_TRUE(QFile::remove(langIndexPath(kCtx)));
+    EXPECT_EQ(fresh.text(kCtx, "c"), QString::fromUtf8("丙"));
+    // A context with no files at all answers with the key.
+    EXPECT_EQ(fresh.text("Nothing", "main/title"), "main/title");
+    EXPECT_EQ(fresh.find("Nothing", "main/title"), QString());
 }
 
 TEST(LangStore, LangInfoIsAMetaType)
