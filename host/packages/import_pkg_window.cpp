@@ -130,7 +130,7 @@ void ImportPkgWindow::recoverInterruptedInstall()
     LangStore texts;
     Packages::PackageInstaller installer(
         QDir::currentPath(), nullptr, [&texts](const Packages::PackageMessage &message) {
-            QString pattern = texts.text(QStringLiteral("Tessel"), message.key);
+            QString pattern = texts.find(QStringLiteral("Tessel"), message.key);
             if (pattern.isEmpty())
                 pattern = message.key + QStringLiteral(" %s");
             std::fprintf(stderr, "Tessel: %s\n",

@@ -190,8 +190,13 @@ bool InstallJournal::append(const InstallStep &step)
 {
     if (m_fd < 0)
         return false;
-    auto relative = [this](const QString &path) {
-        return path.mid(m_workDir.size() + 1).toUtf8();
+    // Only plain paths inside the folder are written: a name with a line end or a tab (an
+    // existing folder a link leads to may have one) would make the journal unreadable.
+    bool plain = true;
+    auto relative = [this, &plain](const QString &path) {
+        const QString rel = path.mid(m_workDir.size() + 1);
+        plain = plain && path.startsWith(m_workDir + QLatin1Char('/')) && isPlainRelativePath(rel);
+        return rel.toUtf8();
     };
     QByteArray line;
     switch (step.kind) {
@@ -211,6 +216,8 @@ bool InstallJournal::append(const InstallStep &step)
         line = "done";
         break;
     }
+    if (!plain)
+        return false;
     line += '\n';
     // One write per line: a process that ends leaves the line whole or not at all.
     ssize_t written;

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <functional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,9 +36,18 @@ qint64 statusKb(const char *key)
     return -1;
 }
 
+double cpuSeconds()
+{
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec
+           + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 struct Cost {
-    double seconds = 0;
-    qint64 peakMb = -1; // growth of the resident peak; -1 when it cannot be measured
+    double seconds = 0;  // processor time: the machine may be shared
+    double wall = 0;
+    qint64 peakMb = -1;  // growth of the resident peak; -1 when it cannot be measured
 };
 
 // Time and peak memory growth of `run`.
@@ -49,20 +59,24 @@ Cost measure(const std::function<void()> &run)
     const qint64 before = statusKb("VmRSS:");
     QElapsedTimer timer;
     timer.start();
+    const double cpu = cpuSeconds();
     run();
     Cost cost;
-    cost.seconds = timer.nsecsElapsed() / 1e9;
+    cost.seconds = cpuSeconds() - cpu;
+    cost.wall = timer.nsecsElapsed() / 1e9;
     if (reset && before >= 0)
         cost.peakMb = (statusKb("VmHWM:") - before) / 1024;
     return cost;
 }
 
-// Within a second and 64 MB (more room under the sanitizers, whose allocator costs more).
+// Within a second of processor time and 64 MB (more room under the sanitizers, whose
+// allocator costs more).
 void expectCheap(const Cost &cost, const QString &what)
 {
     const double seconds = sanitized() ? 5.0 : 1.0;
     const qint64 mb = sanitized() ? 256 : 64;
     EXPECT_LT(cost.seconds, seconds) << what.toStdString();
+    EXPECT_LT(cost.wall, 20 * seconds) << what.toStdString(); // no waiting either
     if (cost.peakMb >= 0) {
         EXPECT_LT(cost.peakMb, mb) << what.toStdString();
     }
