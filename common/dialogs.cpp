@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVariant>
@@ -64,9 +65,23 @@ public:
         return QFileDialog::getOpenFileName(sheetFree(parent), caption, dir, filter);
     }
     QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
-                         const QString &filter) override
+                         const QString &filter, QString *selectedFilter) override
     {
-        return QFileDialog::getSaveFileName(sheetFree(parent), caption, dir, filter);
+        // The dialog itself adds the chosen filter's extension, so that its question before
+        // replacing a file names the file that would really be replaced.
+        QFileDialog dialog(sheetFree(parent), caption, dir, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        const auto follow = [&dialog](const QString &entry) {
+            dialog.setDefaultSuffix(withFilterExtension(QStringLiteral("x"), entry).mid(2));
+        };
+        follow(dialog.selectedNameFilter());
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, follow);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        if (selectedFilter)
+            *selectedFilter = dialog.selectedNameFilter();
+        return dialog.selectedFiles().first();
     }
     QString existingDirectory(QWidget *parent, const QString &caption,
                               const QString &dir) override
@@ -193,10 +208,32 @@ QString openFileDialog(QWidget *parent, const QString &caption, const QString &d
     return dialogPresenter().openFileName(parent, caption, dir, filter);
 }
 
+QString withFilterExtension(const QString &name, const QString &filterEntry)
+{
+    if (name.isEmpty() || !QFileInfo(name).suffix().isEmpty())
+        return name;
+    // "Text (*.csv *.txt)" or a bare "*.csv": the first pattern counts.
+    QString patterns = filterEntry;
+    const int open = patterns.lastIndexOf(QLatin1Char('('));
+    if (open >= 0)
+        patterns = patterns.mid(open + 1).section(QLatin1Char(')'), 0, 0);
+    const QString first = patterns.simplified().section(QLatin1Char(' '), 0, 0);
+    if (!first.startsWith(QLatin1String("*.")))
+        return name;
+    const QString extension = first.mid(2);
+    if (extension.isEmpty() || extension.contains(QLatin1Char('*')) || extension.contains(QLatin1Char('?')))
+        return name;
+    return name + QLatin1Char('.') + extension;
+}
+
 QString saveFileDialog(QWidget *parent, const QString &caption, const QString &dir,
                        const QString &filter)
 {
-    return dialogPresenter().saveFileName(parent, caption, dir, filter);
+    QString chosen;
+    const QString name = dialogPresenter().saveFileName(parent, caption, dir, filter, &chosen);
+    if (chosen.isEmpty())
+        chosen = filter.section(QStringLiteral(";;"), 0, 0);
+    return withFilterExtension(name, chosen);
 }
 
 QString directoryDialog(QWidget *parent, const QString &caption, const QString &dir)

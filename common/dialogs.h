@@ -21,8 +21,9 @@ public:
     // File dialogs: an empty result means the user cancelled.
     virtual QString openFileName(QWidget *parent, const QString &caption, const QString &dir,
                                  const QString &filter) = 0;
+    // `selectedFilter`, when given, receives the filter entry the user left chosen.
     virtual QString saveFileName(QWidget *parent, const QString &caption, const QString &dir,
-                                 const QString &filter) = 0;
+                                 const QString &filter, QString *selectedFilter) = 0;
     virtual QString existingDirectory(QWidget *parent, const QString &caption,
                                       const QString &dir) = 0;
     // Several existing files, in the order given; empty when cancelled. A presenter without
@@ -61,8 +62,12 @@ bool askQuestionText(const QString &title, const QString &text);
 
 QString openFileDialog(QWidget *parent, const QString &caption, const QString &dir,
                        const QString &filter);
+// A name given without an extension gets the one of the filter entry chosen in the dialog
+// (the first pattern of entries such as "Packages (*.pkg *.bin)"; none for "*").
 QString saveFileDialog(QWidget *parent, const QString &caption, const QString &dir,
                        const QString &filter);
+// `name` with the extension of the filter entry's first pattern when it has none of its own.
+QString withFilterExtension(const QString &name, const QString &filterEntry);
 QString directoryDialog(QWidget *parent, const QString &caption, const QString &dir);
 QStringList openFilesDialog(QWidget *parent, const QString &caption, const QString &dir,
                             const QString &filter);

@@ -2,6 +2,10 @@
 
 #include "widgetkit/sys_edit_style_p.h"
 
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPainterPath>
+
 using Internal::appendStyle;
 using Internal::c8;
 
@@ -14,11 +18,70 @@ SysButton::SysButton(QWidget *parent, const QString &text) : QPushButton(parent)
     setFontSize(18);
     setThemeColor(QStringLiteral("#409eff"));
     setBorderRadius(0.75);
+    // The style's faint dotted focus box gives way to the ring drawn in paintEvent.
+    appendStyle(this, QStringLiteral("\tQPushButton{\t\toutline: none;\t}"));
     setText(text);
+}
+
+QString SysButton::focusRingColor() const
+{
+    return darkenColor(m_theme, 0.35);
+}
+
+void SysButton::keyPressEvent(QKeyEvent *event)
+{
+    // A push button takes only Space by itself outside dialogs; Enter on the focused button is
+    // what a keyboard user expects everywhere.
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier
+        && isEnabled()) {
+        animateClick();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}
+
+void SysButton::paintEvent(QPaintEvent *event)
+{
+    QPushButton::paintEvent(event);
+    if (!hasFocus() || !isEnabled())
+        return;
+    const QColor ring(focusRingColor());
+    if (!ring.isValid())
+        return;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    // Each corner keeps the button's own radius, less the inset.
+    const auto outline = [this](const QRectF &r) {
+        const double px = m_fontPx;
+        const double inset = r.left();
+        const auto radius = [&](int corner) { return qMax(0.0, m_radiiEm[corner] * px - inset); };
+        const double tl = radius(0), tr = radius(1), bl = radius(2), br = radius(3);
+        QPainterPath path;
+        path.moveTo(r.left() + tl, r.top());
+        path.lineTo(r.right() - tr, r.top());
+        path.arcTo(QRectF(r.right() - 2 * tr, r.top(), 2 * tr, 2 * tr), 90, -90);
+        path.lineTo(r.right(), r.bottom() - br);
+        path.arcTo(QRectF(r.right() - 2 * br, r.bottom() - 2 * br, 2 * br, 2 * br), 0, -90);
+        path.lineTo(r.left() + bl, r.bottom());
+        path.arcTo(QRectF(r.left(), r.bottom() - 2 * bl, 2 * bl, 2 * bl), 270, -90);
+        path.lineTo(r.left(), r.top() + tl);
+        path.arcTo(QRectF(r.left(), r.top(), 2 * tl, 2 * tl), 180, -90);
+        path.closeSubpath();
+        return path;
+    };
+    const QRectF area = QRectF(rect());
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(ring, 2));
+    painter.drawPath(outline(area.adjusted(1, 1, -1, -1)));
+    // A light line inside keeps the ring apart from a fill of the same hue.
+    painter.setPen(QPen(QColor(255, 255, 255, 200), 1));
+    painter.drawPath(outline(area.adjusted(2.5, 2.5, -2.5, -2.5)));
 }
 
 void SysButton::setFontSize(int px)
 {
+    m_fontPx = px;
     appendStyle(this, QString::asprintf("\tQPushButton{\t\tfont-size: %dpx;\t}", px));
 }
 
@@ -34,11 +97,17 @@ void SysButton::setTextColor(const QString &colour)
 
 void SysButton::setBorderRadius(double em)
 {
+    for (double &r : m_radiiEm)
+        r = em;
     appendStyle(this, QString::asprintf("\tQPushButton{\t\tborder-radius: %.2fem;\t}", em));
 }
 
 void SysButton::setCornerRadii(double topLeft, double topRight, double bottomLeft, double bottomRight)
 {
+    m_radiiEm[0] = topLeft;
+    m_radiiEm[1] = topRight;
+    m_radiiEm[2] = bottomLeft;
+    m_radiiEm[3] = bottomRight;
     appendStyle(this, Internal::cornerRadiiFragment(QStringLiteral("QPushButton"), topLeft, topRight,
                                                     bottomLeft, bottomRight));
 }
@@ -65,6 +134,7 @@ void SysButton::setPadding(double horizontalEm, double verticalEm)
 
 void SysButton::setThemeColor(const QString &colour)
 {
+    m_theme = colour;
     appendStyle(this, QString::asprintf(
         "\tQPushButton{\t\tbackground-color: %s;\t\tborder-color: %s;\t}"
         "\tQPushButton:hover{\t\tbackground-color: %s;\t}"

@@ -6,6 +6,9 @@
 #include "widgetkit/sys_splitter.h"
 #include "widgetkit/sys_style.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 using Internal::appendStyle;
 using Internal::c8;
 
@@ -105,21 +108,36 @@ void SysFileSelect::setPath(const QString &path)
     m_edit->setText(path);
 }
 
+QString SysFileSelect::dialogDirectory() const
+{
+    const QString current = path().trimmed();
+    if (!current.isEmpty()) {
+        const QFileInfo info(current);
+        if (m_mode == Folder ? info.isDir() : info.absoluteDir().exists())
+            return info.absoluteFilePath();
+    }
+    // Not the working folder: the installed program's is a hidden one of its own.
+    return m_startDir.isEmpty() ? QDir::homePath() : m_startDir;
+}
+
 void SysFileSelect::openFileBtnClicked()
 {
     // Qt separates the entries of a filter list with ";;"; a single ";" would merge them
     // into one pattern that matches nothing.
     const QString filters = m_nameFilters.join(QStringLiteral(";;"));
+    const QString dir = dialogDirectory();
 
     QString answer;
     switch (m_mode) {
-    case OpenFile: answer = openFileDialog(this, m_caption, QString(), filters); break;
-    case Folder: answer = directoryDialog(this, m_caption, QString()); break;
-    case SaveFile: answer = saveFileDialog(this, m_caption, QString(), filters); break;
+    case OpenFile: answer = openFileDialog(this, m_caption, dir, filters); break;
+    case Folder: answer = directoryDialog(this, m_caption, dir); break;
+    case SaveFile: answer = saveFileDialog(this, m_caption, dir, filters); break;
     default: return;
     }
     if (answer.isEmpty())
         return;
+    const QFileInfo chosen(answer);
+    m_startDir = m_mode == Folder ? chosen.absoluteFilePath() : chosen.absolutePath();
     m_edit->setText(answer);
     emit selected(answer);
 }

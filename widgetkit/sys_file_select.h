@@ -41,6 +41,13 @@ public:
     QStringList nameFilters() const { return m_nameFilters; }
     void setMode(int mode) { m_mode = mode; }
     int mode() const { return m_mode; }
+    // Folder the dialog opens in while the edit names none that exists: the folder of the last
+    // answer, or one the owner remembered; the home folder when empty.
+    void setStartDirectory(const QString &folder) { m_startDir = folder; }
+    QString startDirectory() const { return m_startDir; }
+    // What the dialog opens with: the path in the edit when its folder exists (so the file is
+    // proposed again), else the start folder.
+    QString dialogDirectory() const;
 
     SysLineEdit *pathEdit() const { return m_edit; }
     SysButton *browseButton() const { return m_button; }
@@ -57,6 +64,7 @@ private:
     QString m_caption;
     QStringList m_nameFilters;
     int m_mode = OpenFile;
+    QString m_startDir;
     SysLineEdit *m_edit;  // child of this splitter
     SysButton *m_button;  // child of this splitter
 };

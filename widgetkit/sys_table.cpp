@@ -11,11 +11,17 @@
 #include <algorithm>
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QCursor>
 #include <QDateTime>
+#include <QDir>
 #include <QEvent>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QScrollBar>
+#include <QTimer>
 
 using Internal::appendStyle;
 using Internal::c8;
@@ -23,6 +29,11 @@ using Internal::c8;
 namespace {
 
 const char *const kLevelTags[] = {"DBG", "ERR", "WAR", "INF"};
+
+// Export dialogs offer their own kind first, then every file; a name typed without an
+// extension gets the chosen filter's.
+const QString kHtmlFilter = QStringLiteral("HTML 文件 (*.html *.htm);;所有文件 (*)");
+const QString kCsvFilter = QStringLiteral("CSV 文件 (*.csv);;所有文件 (*)");
 
 // Texts of the cells of `row` between the columns that have an item, and whether any of them
 // is non-empty.
@@ -88,7 +99,12 @@ SysTable::SysTable(QWidget *parent, const QStringList &headers) : QTableWidget(p
     setAutoScroll(true);
     m_exportColor = QStringLiteral("#409eff");
     m_nextLogRow = 0;
+    m_exportDir = QDir::homePath();
     setHeaders(headers);
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
+        if (m_logLayout && column == columnCount() - 1)
+            scheduleRowHeights();
+    });
 }
 
 void SysTable::setHeaderBackgroundColor(const QString &colour)
@@ -378,43 +394,159 @@ bool SysTable::exportSelectionToCsv(const QString &fileName) const
 
 void SysTable::appendLogLine(int level, const QString &text)
 {
-    const QStringList row{QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
-                          sysLogLevelName(level), text};
-    setRowTexts(m_nextLogRow, row);
-    scrollToRow(m_nextLogRow);
+    appendLogLine(level, text,
+                  QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")));
+}
+
+void SysTable::appendLogLine(int level, const QString &text, const QString &time)
+{
+    if (!m_logLayout)
+        setLogLayout(true);
+    const int row = m_nextLogRow;
+    setRowTexts(row, {time, sysLogLevelName(level), text});
+    forEachInRow(row, [&text](QTableWidgetItem *it, int) { it->setToolTip(text); });
+    resizeRowToContents(row);
+    scrollToRow(row);
     ++m_nextLogRow;
+}
+
+void SysTable::setLogLayout(bool on)
+{
+    m_logLayout = on;
+    QHeaderView *header = horizontalHeader();
+    if (!on) {
+        header->setSectionResizeMode(QHeaderView::Interactive);
+        setWordWrap(false);
+        setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+        setFocusPolicy(Qt::NoFocus);
+        return;
+    }
+    // The share of the other columns would fight the stretching last one.
+    m_autoFit.clear();
+    const int last = columnCount() - 1;
+    for (int c = 0; c < last; ++c)
+        header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    if (last >= 0)
+        header->setSectionResizeMode(last, QHeaderView::Stretch);
+    setWordWrap(true);
+    setTextElideMode(Qt::ElideNone);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Tall rows would otherwise jump a whole row per wheel step and could not end flush.
+    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setFocusPolicy(Qt::ClickFocus);
+    scheduleRowHeights();
+}
+
+void SysTable::scheduleRowHeights()
+{
+    if (m_rowHeightsPending)
+        return;
+    m_rowHeightsPending = true;
+    // One pass once the header has settled, however many sections moved meanwhile.
+    QTimer::singleShot(0, this, [this] {
+        m_rowHeightsPending = false;
+        if (m_logLayout)
+            resizeRowsToContents();
+    });
+}
+
+void SysTable::revealRow(int row)
+{
+    if (row < 0 || row >= rowCount() || columnCount() == 0)
+        return;
+    // The header fits its columns on a timer and the heights follow the widths; both are
+    // brought up to date first, so that the scroll lands on the final geometry.
+    QMetaObject::invokeMethod(horizontalHeader(), "resizeSections");
+    if (m_logLayout) {
+        m_rowHeightsPending = false;
+        resizeRowsToContents();
+    }
+    scrollTo(model()->index(row, 0), QAbstractItemView::PositionAtTop);
+}
+
+QString SysTable::selectedRowsText() const
+{
+    QList<int> rows;
+    for (const QModelIndex &index : selectionModel()->selectedRows())
+        rows << index.row();
+    std::sort(rows.begin(), rows.end());
+    QStringList lines;
+    for (int r : rows) {
+        bool hasText = false;
+        lines << rowTexts(*this, r, 0, columnCount() - 1, &hasText).join(QLatin1Char('\t'));
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void SysTable::copySelectedRows() const
+{
+    const QString text = selectedRowsText();
+    if (!text.isEmpty())
+        QApplication::clipboard()->setText(text);
+}
+
+void SysTable::keyPressEvent(QKeyEvent *event)
+{
+    if (m_logLayout && event->matches(QKeySequence::Copy)) {
+        copySelectedRows();
+        event->accept();
+        return;
+    }
+    QTableWidget::keyPressEvent(event);
+}
+
+void SysTable::setExportDirectory(const QString &folder)
+{
+    if (!folder.isEmpty())
+        m_exportDir = folder;
 }
 
 void SysTable::exportWithDialog(const QString &filter, bool (SysTable::*exporter)(const QString &) const)
 {
-    const QString file = saveFileDialog(this, QString(), QStringLiteral("."), filter);
+    const QString file = saveFileDialog(this, QString(), m_exportDir, filter);
     if (file.isEmpty())
         return;
-    (this->*exporter)(file); // the menu reports nothing: a failed export is silent
+    // The menu reports nothing: a failed export is silent.
+    if ((this->*exporter)(file)) {
+        m_exportDir = QFileInfo(file).absolutePath();
+        emit exportDirectoryChanged(m_exportDir);
+    }
 }
 
 SysMenu *SysTable::createExportMenu(bool withClear, QWidget *parent, MenuOrder order)
 {
     auto *menu = new SysMenu(parent ? parent : this);
     QList<QAction *> actions;
-    const auto exportAction = [&](const QString &text, const QString &filter,
+    const auto exportAction = [&](const char *name, const QString &text, const QString &filter,
                                   bool (SysTable::*exporter)(const QString &) const) {
         auto *action = new QAction(text, menu);
+        action->setObjectName(QLatin1String(name));
         connect(action, &QAction::triggered, this,
                 [this, filter, exporter] { exportWithDialog(filter, exporter); });
         actions << action;
     };
-    exportAction(QStringLiteral("导出到HTML"), QStringLiteral("*.html"), &SysTable::exportAllToHtml);
-    exportAction(QStringLiteral("导出到CSV"), QStringLiteral("*.csv"), &SysTable::exportAllToCsv);
-    exportAction(QStringLiteral("导出选区到HTML"), QStringLiteral("*.html"), &SysTable::exportSelectionToHtml);
-    exportAction(QStringLiteral("导出选区到CSV"), QStringLiteral("*.csv"), &SysTable::exportSelectionToCsv);
+    exportAction("exportHtml", QStringLiteral("导出到HTML"), kHtmlFilter, &SysTable::exportAllToHtml);
+    exportAction("exportCsv", QStringLiteral("导出到CSV"), kCsvFilter, &SysTable::exportAllToCsv);
+    exportAction("exportSelectionHtml", QStringLiteral("导出选区到HTML"), kHtmlFilter,
+                 &SysTable::exportSelectionToHtml);
+    exportAction("exportSelectionCsv", QStringLiteral("导出选区到CSV"), kCsvFilter,
+                 &SysTable::exportSelectionToCsv);
     if (withClear) {
         auto *clear = new QAction(QStringLiteral("清空表格"), menu);
+        clear->setObjectName(QStringLiteral("clear"));
         connect(clear, &QAction::triggered, this, &SysTable::clearTable);
         actions << clear;
     }
     if (order == MenuOrder::ClearFirst)
         std::reverse(actions.begin(), actions.end());
+    if (m_logLayout) {
+        auto *copy = new QAction(QStringLiteral("复制"), menu);
+        copy->setObjectName(QStringLiteral("copy"));
+        copy->setShortcut(QKeySequence::Copy);
+        copy->setEnabled(selectionModel()->hasSelection());
+        connect(copy, &QAction::triggered, this, &SysTable::copySelectedRows);
+        actions.prepend(copy);
+    }
     menu->addActions(actions);
     return menu;
 }

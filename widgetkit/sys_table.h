@@ -74,25 +74,55 @@ public:
     void collectSelection(SysExportTableBase &out) const;
 
     // Log rows: [time "yyyy-MM-dd hh:mm:ss.zzz", level name, text] written at the next log
-    // row, which then advances, so one empty row always stays below the newest line.
+    // row, which then advances, so one empty row always stays below the newest line. The text
+    // is also the tool tip of the row's cells. The first line turns the log layout on.
     void appendLogLine(int level, const QString &text);
+    // The same with a time text of the caller's (a log brought back from an earlier run).
+    void appendLogLine(int level, const QString &text, const QString &time);
     int nextLogRow() const { return m_nextLogRow; }
+
+    // Log layout: the time and level columns are as wide as their contents, the last column
+    // takes the rest and wraps its text, each row as high as its text needs; the view scrolls
+    // by pixels, takes focus on a click and copies the selected rows (Ctrl+C, and "复制" first
+    // in the context menu).
+    void setLogLayout(bool on);
+    bool hasLogLayout() const { return m_logLayout; }
+    // Scrolls so that the row starts at the top of the view (as far as the rows below allow),
+    // so a row no taller than the view is seen whole.
+    void revealRow(int row);
+    // The selected rows as lines of tab-separated cell texts, in row order.
+    QString selectedRowsText() const;
+    // Puts selectedRowsText() on the clipboard; nothing when no row is selected.
+    void copySelectedRows() const;
+
+    // Folder the export dialogs open in: the one last exported to, at first the home folder.
+    QString exportDirectory() const { return m_exportDir; }
+    void setExportDirectory(const QString &folder);
 
     // Context menu with "导出到HTML", "导出到CSV", "导出选区到HTML", "导出选区到CSV" and, when
     // asked for, "清空表格"; ClearFirst lists the same entries the other way round (log views).
-    // The menu is a child of `parent` (the table when null).
+    // A table in log layout offers "复制" (the selected rows) before them. Each action's object
+    // name tells what it does ("copy", "exportHtml", "exportCsv", "exportSelectionHtml",
+    // "exportSelectionCsv", "clear"). The menu is a child of `parent` (the table when null).
     enum class MenuOrder { ExportsFirst, ClearFirst };
     SysMenu *createExportMenu(bool withClear, QWidget *parent = nullptr,
                               MenuOrder order = MenuOrder::ExportsFirst);
     // Shows that menu at the cursor on every right click (menu deleted when closed).
     void enableExportMenu(bool withClear);
 
+signals:
+    // An export was written into this folder.
+    void exportDirectoryChanged(const QString &folder);
+
 protected:
     void resizeEvent(QResizeEvent *event) override;
     bool viewportEvent(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void fitColumns();
+    // Rows measured again once the wrapping column's width has settled.
+    void scheduleRowHeights();
     void exportWithDialog(const QString &filter, bool (SysTable::*exporter)(const QString &) const);
 
     QMap<int, Qt::Alignment> m_alignments;
@@ -102,6 +132,9 @@ private:
     QString m_exportColor = QStringLiteral("#409eff");
     bool m_menuWithClear = false;
     bool m_menuConnected = false;
+    bool m_logLayout = false;
+    bool m_rowHeightsPending = false;
+    QString m_exportDir;
 };
 
 // Level names of log tables by index 0..3, "DEBUG", "ERROR", "WARN", "INFO"; empty otherwise.

@@ -22,6 +22,10 @@ struct PackRequest {
     // core, 1 one after the other, at most 64. The package bytes and messages do not depend on
     // it.
     int32_t threads;
+    // How the caller names each method, by method 0..4, in the messages that suggest another
+    // one (the window: its buttons' texts, in the local 8-bit encoding like the paths). A null
+    // entry, or no array, reads "method N". Not owned; must outlive the call.
+    const char *const *method_names;
 };
 
 // Largest PackRequest::threads honoured; more are taken as this many.

@@ -45,15 +45,35 @@ bool output_is_an_input(const PackRequest &req)
     return false;
 }
 
+namespace {
+
+// The caller's name of a method, quoted, or null when it has none.
+const char *named_method(const PackRequest &req, int32_t method)
+{
+    if (!req.method_names || method < 0 || method > 4)
+        return nullptr;
+    return req.method_names[method] && req.method_names[method][0] ? req.method_names[method] : nullptr;
+}
+
+} // namespace
+
 bool method_suits_board(int type, const PackRequest &req)
 {
     const int32_t m = req.method;
+    // With the caller's names (the window's buttons) the suggestion names what to press.
+    const char *asked = named_method(req, m);
+    const char *block = named_method(req, 1);
+    const char *inPlace = named_method(req, 3);
     if (type == kBoardZN3150) {
         if (m == 0 || m == 2 || m == 4) {
-            fota_log(kError,
-                     "ZN3150 images cannot be built with method %d: ZN3150 takes methods 1 and "
-                     "3\n",
-                     m);
+            if (asked && block && inPlace)
+                fota_log(kError, "ZN3150 images cannot be built as \"%s\": ZN3150 takes \"%s\" and \"%s\"\n",
+                         asked, block, inPlace);
+            else
+                fota_log(kError,
+                         "ZN3150 images cannot be built with method %d: ZN3150 takes methods 1 and "
+                         "3\n",
+                         m);
             return false;
         }
         if (m == 3) {
@@ -64,10 +84,16 @@ bool method_suits_board(int type, const PackRequest &req)
                 if (has_path(in.second))
                     dropped += std::string(dropped.empty() ? "" : ", ") + in.first;
             if (!dropped.empty()) {
-                fota_log(kError,
-                         "ZN3150 in-place packages (method 3) have no place for the boot image "
-                         "or NV files and would ignore: %s. Leave them out or use method 1\n",
-                         dropped.c_str());
+                if (inPlace && block)
+                    fota_log(kError,
+                             "ZN3150 in-place packages (\"%s\") have no place for the boot image "
+                             "or NV files and would ignore: %s. Leave them out or press \"%s\"\n",
+                             inPlace, dropped.c_str(), block);
+                else
+                    fota_log(kError,
+                             "ZN3150 in-place packages (method 3) have no place for the boot image "
+                             "or NV files and would ignore: %s. Leave them out or use method 1\n",
+                             dropped.c_str());
                 return false;
             }
         }

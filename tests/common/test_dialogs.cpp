@@ -43,6 +43,31 @@ TEST(FileDialogs, AnswersComeFromThePresenter)
     EXPECT_EQ(rec.dialogFilters, QStringList({"*.csv", "*.bin"}));
 }
 
+TEST(FileDialogs, SavedNamesGetTheChosenFiltersExtension)
+{
+    RecordingPresenter rec;
+    ScopedPresenter scope(&rec);
+    const QString filter = QString::fromUtf8("升级包 (*.pkg *.bin);;CSV (*.csv);;所有文件 (*)");
+    rec.fileAnswers << "/tmp/out" << "/tmp/out.v2" << "/tmp/log" << "/tmp/any" << "/tmp/dir.d/x";
+    EXPECT_EQ(saveFileDialog(nullptr, "Save", "/tmp", filter), "/tmp/out.pkg");
+    EXPECT_EQ(saveFileDialog(nullptr, "Save", "/tmp", filter), "/tmp/out.v2"); // has its own
+    rec.selectedFilter = "CSV (*.csv)";
+    EXPECT_EQ(saveFileDialog(nullptr, "Save", "/tmp", filter), "/tmp/log.csv");
+    rec.selectedFilter = QString::fromUtf8("所有文件 (*)");
+    EXPECT_EQ(saveFileDialog(nullptr, "Save", "/tmp", filter), "/tmp/any");
+    rec.selectedFilter.clear();
+    EXPECT_EQ(saveFileDialog(nullptr, "Save", "/tmp", "*.tpl"), "/tmp/dir.d/x.tpl");
+    EXPECT_EQ(saveFileDialog(nullptr, "Save", "/tmp", "*.tpl"), ""); // cancelled: nothing added
+    EXPECT_EQ(rec.dialogDirs.first(), "/tmp");
+
+    EXPECT_EQ(withFilterExtension("a", "*.html"), "a.html");
+    EXPECT_EQ(withFilterExtension("a", "Images (*.bin *.img)"), "a.bin");
+    EXPECT_EQ(withFilterExtension("a", "*"), "a");
+    EXPECT_EQ(withFilterExtension("a", "*.*"), "a");
+    EXPECT_EQ(withFilterExtension("a", "Odd (*.b?n)"), "a");
+    EXPECT_EQ(withFilterExtension("a", ""), "a");
+}
+
 TEST(FileDialogs, SeveralFilesComeFromThePresenterOrFallBackToOne)
 {
     RecordingPresenter rec;

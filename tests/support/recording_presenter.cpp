@@ -18,34 +18,40 @@ static QString nextAnswer(QStringList &answers)
     return answers.isEmpty() ? QString() : answers.takeFirst();
 }
 
-QString RecordingPresenter::openFileName(QWidget *, const QString &caption, const QString &,
+QString RecordingPresenter::openFileName(QWidget *, const QString &caption, const QString &dir,
                                          const QString &filter)
 {
     dialogCaptions << own(caption);
     dialogFilters << own(filter);
+    dialogDirs << own(dir);
     return nextAnswer(fileAnswers);
 }
 
-QString RecordingPresenter::saveFileName(QWidget *, const QString &caption, const QString &,
-                                         const QString &filter)
+QString RecordingPresenter::saveFileName(QWidget *, const QString &caption, const QString &dir,
+                                         const QString &filter, QString *chosen)
 {
     dialogCaptions << own(caption);
     dialogFilters << own(filter);
+    dialogDirs << own(dir);
+    if (chosen)
+        *chosen = selectedFilter.isEmpty() ? filter.section(QStringLiteral(";;"), 0, 0) : selectedFilter;
     return nextAnswer(fileAnswers);
 }
 
-QString RecordingPresenter::existingDirectory(QWidget *, const QString &caption, const QString &)
+QString RecordingPresenter::existingDirectory(QWidget *, const QString &caption, const QString &dir)
 {
     dialogCaptions << own(caption);
     dialogFilters << QString();
+    dialogDirs << own(dir);
     return nextAnswer(fileAnswers);
 }
 
-QStringList RecordingPresenter::openFileNames(QWidget *, const QString &caption, const QString &,
+QStringList RecordingPresenter::openFileNames(QWidget *, const QString &caption, const QString &dir,
                                              const QString &filter)
 {
     dialogCaptions << own(caption);
     dialogFilters << own(filter);
+    dialogDirs << own(dir);
     return fileListAnswers.isEmpty() ? QStringList() : fileListAnswers.takeFirst();
 }
 
@@ -54,6 +60,8 @@ void RecordingPresenter::clear()
     messages.clear();
     dialogCaptions.clear();
     dialogFilters.clear();
+    dialogDirs.clear();
+    selectedFilter.clear();
     fileAnswers.clear();
     fileListAnswers.clear();
     questionAnswer = true;

@@ -17,10 +17,11 @@ class RecordingPresenter : public IDialogPresenter
 {
 public:
     bool message(Kind kind, const QString &title, const QString &text) override;
-    QString openFileName(QWidget *, const QString &caption, const QString &, const QString &filter) override;
-    QString saveFileName(QWidget *, const QString &caption, const QString &, const QString &filter) override;
-    QString existingDirectory(QWidget *, const QString &caption, const QString &) override;
-    QStringList openFileNames(QWidget *, const QString &caption, const QString &,
+    QString openFileName(QWidget *, const QString &caption, const QString &dir, const QString &filter) override;
+    QString saveFileName(QWidget *, const QString &caption, const QString &dir, const QString &filter,
+                         QString *selectedFilter) override;
+    QString existingDirectory(QWidget *, const QString &caption, const QString &dir) override;
+    QStringList openFileNames(QWidget *, const QString &caption, const QString &dir,
                               const QString &filter) override;
 
     void clear();
@@ -28,6 +29,8 @@ public:
     QVector<ShownMessage> messages;
     QStringList dialogCaptions;     // captions of the file dialogs asked for, in order
     QStringList dialogFilters;      // their filters
+    QStringList dialogDirs;         // the folders they opened in
+    QString selectedFilter;         // filter entry a save dialog reports; empty: its first
     bool questionAnswer = true;     // answer to every question box
     QStringList fileAnswers;        // answers to file dialogs, taken in order; empty = cancel
     QList<QStringList> fileListAnswers; // answers to multi-file dialogs, in order; none = cancel

@@ -7,9 +7,11 @@
 #include "widgetkit/sys_fields.h"
 #include "widgetkit/sys_file_select.h"
 #include "widgetkit/sys_label.h"
+#include "widgetkit/sys_layouts.h"
 #include "widgetkit/sys_line_edit.h"
 #include "widgetkit/sys_number_edit.h"
 #include "widgetkit/sys_serial_combo_box.h"
+#include "widgetkit/sys_style.h"
 #include "widgetkit/sys_tree.h"
 #include "widgetkit/sys_widget.h"
 
@@ -18,6 +20,9 @@
 #include <QMimeData>
 #include <QPixmap>
 #include <QSignalSpy>
+#include <QTest>
+#include <QTemporaryDir>
+#include <QDir>
 
 #include <QApplication>
 #include <QHeaderView>
@@ -168,6 +173,76 @@ TEST(KitFileSelect, ModesFiltersAndSignal)
     EXPECT_TRUE(select.pathEdit()->isReadOnly());
     select.clearPath();
     EXPECT_EQ(select.path(), "");
+    p.clear();
+}
+
+TEST(KitButton, EnterPressesTheFocusedButtonAndFocusShowsAsARing)
+{
+    SysWidget window;
+    auto *layout = new SysHLayout(&window);
+    auto *first = new SysButton(&window, "First");
+    auto *second = new SysButton(&window, "Second");
+    second->setThemeColor("#3CB371");
+    layout->addWidget(first);
+    layout->addWidget(second);
+    window.show();
+    QSignalSpy clicked(second, &QPushButton::clicked);
+    second->setFocus();
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+        const int before = clicked.size();
+        QTest::keyClick(second, key);
+        for (int i = 0; i < 100 && clicked.size() == before; ++i)
+            QTest::qWait(10);
+    }
+    EXPECT_EQ(clicked.size(), 2);
+    second->setEnabled(false);
+    QTest::keyClick(second, Qt::Key_Return);
+    QTest::qWait(200);
+    EXPECT_EQ(clicked.size(), 2);
+    second->setEnabled(true);
+
+    // The ring takes a dark shade of the button's own colour and is drawn only with the focus.
+    EXPECT_EQ(first->focusRingColor(), darkenColor("#409eff", 0.35));
+    EXPECT_EQ(second->focusRingColor(), darkenColor("#3CB371", 0.35));
+    EXPECT_TRUE(first->styleSheet().contains("outline: none;"));
+    first->setFocus();
+    QApplication::processEvents();
+    const QImage focused = first->grab().toImage();
+    second->setFocus();
+    QApplication::processEvents();
+    const QImage unfocused = first->grab().toImage();
+    EXPECT_NE(focused, unfocused);
+    const QColor ring(first->focusRingColor());
+    const QColor edge = focused.pixelColor(focused.width() / 2, 1);
+    EXPECT_LT(std::abs(edge.red() - ring.red()) + std::abs(edge.green() - ring.green()) + std::abs(edge.blue() - ring.blue()), 60)
+        << edge.name().toStdString();
+}
+
+TEST(KitFileSelect, DialogsOpenWhereTheRowLastPointed)
+{
+    RecordingPresenter &p = testPresenter();
+    p.clear();
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkpath("images"));
+    SysFileSelect select(nullptr, "Browse", {"*.bin"});
+    // Nothing chosen yet: the home folder, not the working folder.
+    select.openFileBtnClicked();
+    EXPECT_EQ(p.dialogDirs.last(), QDir::homePath());
+    select.setStartDirectory(dir.path());
+    select.openFileBtnClicked();
+    EXPECT_EQ(p.dialogDirs.last(), dir.path());
+
+    // An answer moves the start folder to its own; the path in the edit is proposed again.
+    const QString image = dir.path() + "/images/new.bin";
+    p.fileAnswers = QStringList{image};
+    select.openFileBtnClicked();
+    EXPECT_EQ(select.startDirectory(), dir.path() + "/images");
+    select.openFileBtnClicked();
+    EXPECT_EQ(p.dialogDirs.last(), image);
+    // A path whose folder is gone falls back to the start folder.
+    select.setPath("/no/such/folder/x.bin");
+    select.openFileBtnClicked();
+    EXPECT_EQ(p.dialogDirs.last(), dir.path() + "/images");
     p.clear();
 }
 

@@ -12,6 +12,10 @@
 #include <QRegularExpression>
 #include <QResizeEvent>
 #include <QTemporaryDir>
+#include <QClipboard>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <QApplication>
 #include <QHeaderView>
@@ -279,6 +283,87 @@ TEST_F(KitTable, LogLinesLeaveOneEmptyRowAndRestartAfterClear)
     EXPECT_EQ(sysLogLevelTag(2), "WAR");
 }
 
+// A message of `n` characters: words of varied length, so that it wraps at word boundaries.
+QString longMessage(int n)
+{
+    QString text = QStringLiteral("ZN3150 in-place packages have no place for the boot image:");
+    for (int i = 0; text.size() < n; ++i)
+        text += QStringLiteral(" word%1").arg(i * 7919 % 100000);
+    return text.left(n);
+}
+
+TEST_F(KitTable, LogLayoutShowsALongMessageWholeAtEveryWidth)
+{
+    const QString message = longMessage(500);
+    for (int width : {687, 1920}) {
+        SCOPED_TRACE(width);
+        SysTable table(nullptr, {QString::fromUtf8("时间"), QString::fromUtf8("级别"), QString::fromUtf8("内容")});
+        table.resize(width, 600);
+        table.show();
+        table.appendLogLine(3, "start");
+        table.appendLogLine(1, message);
+        for (int i = 0; i < 20; ++i)
+            table.appendLogLine(3, QStringLiteral("line %1").arg(i));
+        QApplication::processEvents();
+        table.revealRow(1);
+        EXPECT_TRUE(table.hasLogLayout());
+
+        // Time and level are as wide as their texts; the message takes the rest.
+        const QFontMetrics metrics(table.item(1, 0)->font().resolve(table.font()));
+        const int timeText = metrics.horizontalAdvance(table.item(1, 0)->text());
+        EXPECT_GE(table.columnWidth(0), timeText);
+        EXPECT_LE(table.columnWidth(0), timeText + metrics.height() * 2);
+        EXPECT_LE(table.columnWidth(1), metrics.horizontalAdvance("ERROR") + metrics.height() * 2);
+        EXPECT_EQ(table.columnWidth(0) + table.columnWidth(1) + table.columnWidth(2), table.viewport()->width());
+        EXPECT_EQ(table.horizontalScrollBar()->maximum(), 0);
+
+        // The message wraps: its row is as high as the wrapped text, and wholly in view.
+        const QRect cell = table.visualItemRect(table.item(1, 2));
+        const int lines = metrics.boundingRect(QRect(0, 0, cell.width() - metrics.height(), 100000),
+                                               Qt::TextWordWrap, message).height() / metrics.lineSpacing();
+        EXPECT_GT(lines, width < 1000 ? 5 : 1);
+        EXPECT_GE(cell.height(), lines * metrics.lineSpacing());
+        EXPECT_TRUE(table.viewport()->rect().contains(cell)) << cell.y() << "+" << cell.height();
+        EXPECT_EQ(table.item(1, 2)->text(), message);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(table.item(1, c)->toolTip(), message);
+        EXPECT_LT(table.rowHeight(0), cell.height());   // a short line stays one line high
+    }
+}
+
+TEST_F(KitTable, LogRowsCopyAsTextLines)
+{
+    SysTable table(nullptr, {"time", "level", "content"});
+    table.appendLogLine(3, "first", "2024-01-02 03:04:05.006");
+    table.appendLogLine(1, "second, with a comma", "2024-01-02 03:04:05.007");
+    table.appendLogLine(2, "third");
+    EXPECT_EQ(table.focusPolicy(), Qt::ClickFocus);   // a click lets Ctrl+C reach it
+    table.selectRow(1);
+    table.selectionModel()->select(table.model()->index(0, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    EXPECT_EQ(table.selectedRowsText(),
+              "2024-01-02 03:04:05.006\tINFO\tfirst\n2024-01-02 03:04:05.007\tERROR\tsecond, with a comma");
+    QApplication::clipboard()->clear();
+    QTest::keyClick(&table, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QApplication::clipboard()->text(), table.selectedRowsText());
+
+    // The menu offers the copy first, and only with a selection.
+    std::unique_ptr<SysMenu> menu(table.createExportMenu(true, nullptr, SysTable::MenuOrder::ClearFirst));
+    QStringList names;
+    for (QAction *a : menu->actions())
+        names << a->objectName();
+    EXPECT_EQ(names, QStringList({"copy", "clear", "exportSelectionCsv", "exportSelectionHtml", "exportCsv",
+                                  "exportHtml"}));
+    EXPECT_EQ(menu->actions()[0]->text(), QString::fromUtf8("复制"));
+    EXPECT_TRUE(menu->actions()[0]->isEnabled());
+    table.clearSelection();
+    std::unique_ptr<SysMenu> none(table.createExportMenu(true, nullptr));
+    EXPECT_FALSE(none->actions()[0]->isEnabled());
+    QApplication::clipboard()->setText("kept");
+    table.copySelectedRows();
+    EXPECT_EQ(QApplication::clipboard()->text(), "kept");
+}
+
 TEST_F(KitTable, ExportMenuEntriesAndActions)
 {
     SysTable table(nullptr, {"A"});
@@ -300,19 +385,26 @@ TEST_F(KitTable, ExportMenuEntriesAndActions)
 
     RecordingPresenter &p = testPresenter();
     p.clear();
-    // Cancel: no file.
+    // Cancel: no file. The first dialog opens in the home folder, not the working folder.
     menu->actions()[1]->trigger();
-    EXPECT_EQ(p.dialogFilters, QStringList({"*.csv"}));
+    const QString csv = QString::fromUtf8("CSV 文件 (*.csv);;所有文件 (*)");
+    const QString html = QString::fromUtf8("HTML 文件 (*.html *.htm);;所有文件 (*)");
+    EXPECT_EQ(p.dialogFilters, QStringList({csv}));
     EXPECT_EQ(p.dialogCaptions, QStringList({""}));
+    EXPECT_EQ(p.dialogDirs, QStringList({QDir::homePath()}));
     EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
 
-    const QStringList files{path("all.html"), path("all.csv"), path("sel.html"), path("sel.csv")};
-    p.fileAnswers = files;
+    // Names without an extension get the filter's; later dialogs open where the last went.
+    QSignalSpy moved(&table, &SysTable::exportDirectoryChanged);
+    p.fileAnswers = QStringList{path("all"), path("all.csv"), path("sel.html"), path("sel")};
     for (int i = 0; i < 4; ++i)
         menu->actions()[i]->trigger();
-    EXPECT_EQ(p.dialogFilters, QStringList({"*.csv", "*.html", "*.csv", "*.html", "*.csv"}));
-    for (const QString &f : files)
-        EXPECT_TRUE(QFile::exists(f)) << qPrintable(f);
+    EXPECT_EQ(p.dialogFilters, QStringList({csv, html, csv, html, csv}));
+    EXPECT_EQ(p.dialogDirs.mid(2), QStringList({dir.path(), dir.path(), dir.path()}));
+    EXPECT_EQ(table.exportDirectory(), dir.path());
+    EXPECT_EQ(moved.size(), 4);
+    for (const char *f : {"all.html", "all.csv", "sel.html", "sel.csv"})
+        EXPECT_TRUE(QFile::exists(path(f))) << f;
     EXPECT_EQ(readAll(path("sel.csv")), QByteArray("A\nv\n"));
 
     menu->actions()[4]->trigger();
@@ -377,13 +469,21 @@ void drain()
 
 TEST_F(KitTable, AutoFitSettlesAtEverySizeAndRowCount)
 {
+    // Shared columns, and the log layout whose rows follow the wrapping column's width.
+    for (const bool log : {false, true})
     for (int rows : {0, 1, 2, 50}) {
         SysTable table(nullptr, {"time", "level", "content"});
         table.setColumnWidth(0, 250);
         table.setColumnWidth(1, 80);
         table.setAutoFitColumns({2});
-        for (int r = 0; r < rows; ++r)
-            table.appendLogLine(r % 4, QStringLiteral("line %1").arg(r));
+        for (int r = 0; r < rows; ++r) {
+            const QString text = QStringLiteral("line %1 ").arg(r).repeated(r % 7 + 1);
+            if (log)
+                table.appendLogLine(r % 4, text);
+            else
+                table.setRowTexts(r, {QStringLiteral("2024-01-01 00:00:00.000"), sysLogLevelName(r % 4), text});
+        }
+        table.setLogLayout(log);
         table.show();
         int unsettled = 0;
         for (int width = 120; width <= 1400; width += 97) {
@@ -395,13 +495,13 @@ TEST_F(KitTable, AutoFitSettlesAtEverySizeAndRowCount)
                 if (churn.events)
                     ++unsettled;
                 // The columns never overflow the viewport unless the fixed ones alone do.
-                if (width > 400) {
+                if (width > (log ? 600 : 400)) {
                     EXPECT_LE(table.horizontalHeader()->length(), table.viewport()->width())
-                        << rows << " rows at " << width << "x" << height;
+                        << rows << " rows at " << width << "x" << height << (log ? " (log)" : "");
                 }
             }
         }
-        EXPECT_EQ(unsettled, 0) << rows << " rows";
+        EXPECT_EQ(unsettled, 0) << rows << " rows" << (log ? " (log)" : "");
         table.hide();
     }
 }

@@ -153,6 +153,35 @@ TEST_F(BuilderSafety, Zn3150InPlaceRefusesInputsItWouldDrop)
     EXPECT_EQ(fota_make_package(request(3, zTable(), newPath, oldPath, out)), 0) << sink.joined();
 }
 
+TEST_F(BuilderSafety, SuggestionsNameTheCallersMethodNames)
+{
+    std::string oldPath, newPath;
+    zPair(oldPath, newPath);
+    const std::string out = path("named.pkg");
+    const std::string nv = file("nv.bin", noise(2, 1000, 2));
+    const char *const names[5] = {nullptr, "Block delta package", "A/B package", "Delta package",
+                                  "Compressed full package"};
+    PackRequest req = request(3, zTable(), newPath, oldPath, out, "", nv);
+    req.method_names = names;
+    EXPECT_EQ(fota_make_package(req), -1);
+    EXPECT_TRUE(sink.has(1, "ZN3150 in-place packages (\"Delta package\") have no place for the boot image or NV "
+                            "files and would ignore: first NV file. Leave them out or press \"Block delta package\"\n"))
+        << sink.joined();
+    req = request(4, zTable(), newPath, oldPath, out);
+    req.method_names = names;
+    EXPECT_EQ(fota_make_package(req), -1);
+    EXPECT_TRUE(sink.has(1, "ZN3150 images cannot be built as \"Compressed full package\": ZN3150 takes \"Block "
+                            "delta package\" and \"Delta package\"\n"))
+        << sink.joined();
+    // A method without a name of the caller's keeps the command line's words.
+    req = request(0, zTable(), newPath, oldPath, out);
+    req.method_names = names;
+    EXPECT_EQ(fota_make_package(req), -1);
+    EXPECT_TRUE(sink.has(1, "ZN3150 images cannot be built with method 0: ZN3150 takes methods 1 and 3\n"))
+        << sink.joined();
+    EXPECT_FALSE(exists(out));
+}
+
 // Cheap lookups fail before any block is made, and a failing size check logs no verification.
 TEST_F(BuilderSafety, ChecksComeBeforeWork)
 {

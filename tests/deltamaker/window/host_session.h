@@ -37,10 +37,15 @@ class HostSession
 {
 public:
     // Empty when the runtime folder could not be copied or the plug-in did not load.
-    bool start()
+    // `language` ("zh", "en") becomes the host's and the plug-in's language first.
+    bool start(const char *language = nullptr)
     {
         if (!copyTreeFiles(TestPaths::runtimeDir(), wd.path()))
             return false;
+        for (const char *context : {"Tessel", "Deltamaker"})
+            if (language && !writeBytes(wd.file(QStringLiteral("lang/%1/index.config").arg(QLatin1String(context))),
+                                        QByteArray(language)))
+                return false;
         host = std::make_unique<MainWindow>();
         host->setRelaunch([](const std::string &) { return false; });
         std::vector<const char *> argv{"Tessel", "-mutex", "0", "-c", "Deltamaker"};
@@ -103,8 +108,9 @@ public:
         while (b && !done && t.elapsed() < timeoutMs) {
             const QStringList texts = logTexts();
             if (texts.size() > before + 1) {
-                ok = texts.last() == name + QString::fromUtf8("生成成功");
-                done = ok || texts.last() == name + QString::fromUtf8("生成失败");
+                // The end lines of the shipped languages.
+                ok = texts.last() == name + QString::fromUtf8("生成成功") || texts.last() == name + " built";
+                done = ok || texts.last() == name + QString::fromUtf8("生成失败") || texts.last() == name + " failed";
             }
             if (!done)
                 QTest::qWait(20);

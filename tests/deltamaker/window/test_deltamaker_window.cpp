@@ -15,6 +15,7 @@
 #include <QDomDocument>
 #include <QElapsedTimer>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLibrary>
 #include <QLineEdit>
 #include <QMenu>
@@ -111,6 +112,15 @@ protected:
 
     QString sample(const char *rel) const { return wd.file(QStringLiteral("samples/") + rel); }
 
+    // The KLM4410 rows of a sample pair ("diff" or "ab") and the output path.
+    void fillKlm4410(PluginUIBase *w, const char *pair, const QString &output)
+    {
+        setRow(w, "partitionRow", sample("klm4410/partition.bin"));
+        setRow(w, "oldRow", wd.file(QStringLiteral("samples/klm4410/%1_old.bin").arg(QLatin1String(pair))));
+        setRow(w, "newRow", wd.file(QStringLiteral("samples/klm4410/%1_new.bin").arg(QLatin1String(pair))));
+        setRow(w, "outputRow", output);
+    }
+
     static QVector<LogRow> logRows(PluginUIBase *w)
     {
         QVector<LogRow> rows;
@@ -152,6 +162,7 @@ protected:
 const QString kDiff = QString::fromUtf8("差分升级包");
 const QString kCz = QString::fromUtf8("整包压缩升级包");
 const QString kAb = QString::fromUtf8("AB升级包");
+const QString kBlock = QString::fromUtf8("分块差分升级包");
 
 LogRow info(const QString &text) { return {QStringLiteral("INFO"), text}; }
 LogRow error(const QString &text) { return {QStringLiteral("ERROR"), text}; }
@@ -236,7 +247,7 @@ TEST_F(DeltamakerWindow, EnglishCarriesEveryKeyOfChinese)
 {
     const QStringList zh = langKeys(wd.file("lang/Deltamaker/zh.lang"));
     EXPECT_EQ(langKeys(wd.file("lang/Deltamaker/en.lang")), zh);
-    EXPECT_EQ(zh.size(), 42);
+    EXPECT_EQ(zh.size(), 74);
 
     ASSERT_TRUE(writeBytes(wd.file("lang/Deltamaker/index.config"), "en"));
     PluginUIBase *w = open();
@@ -244,8 +255,11 @@ TEST_F(DeltamakerWindow, EnglishCarriesEveryKeyOfChinese)
     EXPECT_EQ(host->pluginList()->item(0)->text(), QStringLiteral("Firmware package maker"));
     for (QGroupBox *g : w->findChildren<QGroupBox *>())
         EXPECT_FALSE(g->title().isEmpty());
-    for (QPushButton *b : w->findChildren<QPushButton *>())
+    for (QPushButton *b : w->findChildren<QPushButton *>()) {
         EXPECT_FALSE(b->text().isEmpty()) << b->objectName().toStdString();
+        EXPECT_FALSE(b->toolTip().isEmpty()) << b->objectName().toStdString();
+    }
+    EXPECT_EQ(child<QPushButton>(w, "blockButton")->text(), QStringLiteral("Block delta package"));
     auto *table = child<QTableWidget>(w, "processLog");
     for (int c = 0; c < 3; ++c)
         EXPECT_FALSE(table->horizontalHeaderItem(c)->text().isEmpty());
@@ -265,7 +279,7 @@ TEST_F(DeltamakerWindow, EnglishCarriesEveryKeyOfChinese)
     for (QAction *a : menu->actions())
         texts << a->text();
     menu->close();
-    EXPECT_EQ(texts, QStringList({"Clear table", "Export selection to CSV", "Export selection to HTML",
+    EXPECT_EQ(texts, QStringList({"Copy", "Clear table", "Export selection to CSV", "Export selection to HTML",
                                   "Export to CSV", "Export to HTML"}));
 }
 
@@ -283,25 +297,37 @@ TEST_F(DeltamakerWindow, LogMenuOffersClearThenExports)
     QStringList texts;
     for (QAction *a : menu->actions())
         texts << a->text();
-    EXPECT_EQ(texts, QString::fromUtf8("清空表格|导出选区到CSV|导出选区到HTML|导出到CSV|导出到HTML").split('|'));
+    EXPECT_EQ(texts, QString::fromUtf8("复制|清空表格|导出选区到CSV|导出选区到HTML|导出到CSV|导出到HTML").split('|'));
     menu->close();
 
-    // Rows are filled through the file dialog seam with the "*.bin" filter; the log exports
-    // through it as CSV.
-    testPresenter().fileAnswers = QStringList{sample("zn3150/new.bin")};
+    // Rows are filled through the file dialog seam with the filters of their kind of file plus
+    // every file; the log exports through it as CSV, the extension added.
+    testPresenter().fileAnswers = QStringList{sample("klm4410/cz_new.bin")};
     QTest::mouseClick(child(w, "newRow")->findChild<QPushButton *>(), Qt::LeftButton);
-    EXPECT_EQ(child(w, "newRow")->findChild<QLineEdit *>()->text(), sample("zn3150/new.bin"));
-    EXPECT_EQ(testPresenter().dialogFilters, QStringList{"*.bin"});
+    EXPECT_EQ(child(w, "newRow")->findChild<QLineEdit *>()->text(), sample("klm4410/cz_new.bin"));
+    EXPECT_EQ(testPresenter().dialogFilters, QStringList{QString::fromUtf8("固件镜像 (*.bin *.img);;所有文件 (*)")});
+    const std::pair<const char *, const char *> filters[] = {
+        {"partitionRow", "分区表 (*.bin);;所有文件 (*)"}, {"oldRow", "固件镜像 (*.bin *.img);;所有文件 (*)"},
+        {"outputRow", "升级包 (*.pkg *.bin);;所有文件 (*)"}};
+    for (const auto &f : filters) {
+        QTest::mouseClick(child(w, f.first)->findChild<QPushButton *>(), Qt::LeftButton);
+        EXPECT_EQ(testPresenter().dialogFilters.last(), QString::fromUtf8(f.second)) << f.first;
+    }
+    // A package named without an extension gets the filter's.
+    testPresenter().fileAnswers = QStringList{wd.file("named")};
+    QTest::mouseClick(child(w, "outputRow")->findChild<QPushButton *>(), Qt::LeftButton);
+    EXPECT_EQ(child(w, "outputRow")->findChild<QLineEdit *>()->text(), wd.file("named.pkg"));
+    setRow(w, "outputRow", QString());
     press(w, "czButton");
     ASSERT_EQ(logRows(w).size(), 3);
 
     emit table->customContextMenuRequested(QPoint(1, 1));
     menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
     ASSERT_TRUE(menu);
-    testPresenter().fileAnswers = QStringList{wd.file("log.csv")};
-    menu->actions()[3]->trigger();
+    testPresenter().fileAnswers = QStringList{wd.file("log")};
+    menu->actions()[4]->trigger();
     menu->close();
-    EXPECT_EQ(testPresenter().dialogFilters.last(), QStringLiteral("*.csv"));
+    EXPECT_EQ(testPresenter().dialogFilters.last(), QString::fromUtf8("CSV 文件 (*.csv);;所有文件 (*)"));
     const QString csv = QString::fromUtf8(readBytes(wd.file("log.csv")));
     EXPECT_TRUE(csv.contains(QString::fromUtf8("请选择文件：分区表,升级包保存路径"))) << csv.toStdString();
 }
@@ -318,8 +344,13 @@ TEST_F(DeltamakerWindow, MissingRowsAreNamedAndNothingIsBuilt)
     EXPECT_EQ(logRows(w), (QVector<LogRow>{startLine(kDiff), error(QString::fromUtf8("请选择文件：新固件")),
                                            failLine(kDiff)}));
     EXPECT_FALSE(QFileInfo::exists(output));
-    // A press refused at once leaves no log file behind.
-    EXPECT_TRUE(QDir(wd.file("logs/Deltamaker")).entryList({"*.log"}, QDir::Files).isEmpty());
+    // A press refused at once keeps its log file like any build.
+    const QStringList logs = QDir(wd.file("logs/Deltamaker")).entryList({"*.log"}, QDir::Files);
+    ASSERT_EQ(logs.size(), 1);
+    const QString logText = QString::fromUtf8(readBytes(wd.file("logs/Deltamaker/") + logs.front()));
+    EXPECT_EQ(logText.count('\n'), 3);
+    EXPECT_TRUE(logText.contains(QString::fromUtf8("   [ERR]   请选择文件：新固件\n")));
+    EXPECT_TRUE(logText.endsWith(QStringLiteral("   [ERR]   ") + failLine(kDiff).text + '\n'));
     auto *table = child<QTableWidget>(w, "processLog");
     EXPECT_EQ(table->item(1, 2)->background().color(), QColor("#fde2e2"));   // errors stand out
     EXPECT_EQ(table->item(0, 2)->background().style(), Qt::NoBrush);
@@ -428,14 +459,13 @@ TEST_F(DeltamakerWindow, BuildRunsOffTheGuiThreadWithTheControlsDisabled)
     ASSERT_TRUE(w);
     const QString output = wd.file("delta.pkg");
     setRow(w, "bootRow", sample("klm4410/boot.bin"));
-    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
-    setRow(w, "oldRow", sample("klm4410/diff_old.bin"));
-    setRow(w, "newRow", sample("klm4410/diff_new.bin"));
-    setRow(w, "outputRow", output);
+    fillKlm4410(w, "diff", output);
     const QList<QWidget *> controls{child<QPushButton>(w, "diffButton"), child<QPushButton>(w, "czButton"),
-                                    child<QPushButton>(w, "abButton"),
+                                    child<QPushButton>(w, "blockButton"),
                                     child(w, "newRow")->findChild<QLineEdit *>(),
                                     child(w, "outputRow")->findChild<QPushButton *>()};
+    // Images built for delta packages: the A/B button cannot use them.
+    EXPECT_FALSE(child<QPushButton>(w, "abButton")->isEnabled());
     auto *bar = w->statusBar()->findChild<QProgressBar *>();
     ASSERT_TRUE(bar);
 
@@ -484,10 +514,7 @@ TEST_F(DeltamakerWindow, UnloadingDuringABuildWaitsForIt)
     PluginUIBase *w = open();
     ASSERT_TRUE(w);
     const QString output = wd.file("ab.pkg");
-    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
-    setRow(w, "oldRow", sample("klm4410/ab_old.bin"));
-    setRow(w, "newRow", sample("klm4410/ab_new.bin"));
-    setRow(w, "outputRow", output);
+    fillKlm4410(w, "ab", output);
     QTest::mouseClick(child<QPushButton>(w, "abButton"), Qt::LeftButton);
     ASSERT_TRUE(w->property("building").toBool());
     ASSERT_TRUE(host->unloadPlugin(kBase, false));
@@ -518,10 +545,7 @@ TEST_F(DeltamakerWindow, OperModeHidesTheBootRowAndDiffNeedsTheSettingFile)
     PluginUIBase *w = open();
     ASSERT_TRUE(w);
     EXPECT_FALSE(child(w, "bootRow")->isHidden());
-    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
-    setRow(w, "oldRow", sample("klm4410/ab_old.bin"));
-    setRow(w, "newRow", sample("klm4410/ab_new.bin"));
-    setRow(w, "outputRow", wd.file("out.pkg"));
+    fillKlm4410(w, "diff", wd.file("out.pkg"));
     const LogRow missing = error(QString::fromUtf8("找不到配置文件 %1，请先在插件右键菜单中创建配置")
                                      .arg(wd.file("config/Deltamaker/index.config")));
     press(w, "diffButton");
@@ -530,6 +554,8 @@ TEST_F(DeltamakerWindow, OperModeHidesTheBootRowAndDiffNeedsTheSettingFile)
                                            startLine(kCz), missing, failLine(kCz)}));
     EXPECT_FALSE(QFileInfo::exists(wd.file("out.pkg")));
     // The A/B build does not read the setting file.
+    setRow(w, "oldRow", sample("klm4410/ab_old.bin"));
+    setRow(w, "newRow", sample("klm4410/ab_new.bin"));
     press(w, "abButton");
     EXPECT_EQ(logRows(w).back(), successLine(kAb));
     EXPECT_TRUE(QFileInfo::exists(wd.file("out.pkg")));
@@ -611,6 +637,250 @@ TEST_F(DeltamakerWindow, UnloadAndLoadAgainStartsANewLifetime)
     ASSERT_GE(log.size(), 3);
     EXPECT_EQ(log[1], info("Board KLM4410"));   // a fresh library reports the board again
     EXPECT_EQ(log.back(), successLine(kAb));
+}
+
+// Sends the pointer onto a build button, as a user does on the way to pressing it.
+void pointAt(QWidget *button)
+{
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(button, &enter);
+}
+
+TEST_F(DeltamakerWindow, BlockButtonTakesTheZN3150BootImageAndNvFiles)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    const QString output = wd.file("zn3150_block.pkg");
+    const std::pair<const char *, const char *> rows[] = {
+        {"bootRow", "zn3150/boot.bin"}, {"partitionRow", "zn3150/partition.bin"}, {"oldRow", "zn3150/old.bin"},
+        {"newRow", "zn3150/new.bin"},   {"nv1Row", "zn3150/nv_usr.bin"},        {"nv2Row", "zn3150/nv_amt.bin"}};
+    for (const auto &r : rows)
+        setRow(w, r.first, sample(r.second));
+    setRow(w, "outputRow", output);
+    QTest::mouseClick(child(w, "nv1Row")->findChild<QPushButton *>(), Qt::LeftButton);   // cancelled
+    EXPECT_EQ(testPresenter().dialogFilters, QStringList{QString::fromUtf8("NV 文件 (*.bin);;所有文件 (*)")});
+    EXPECT_EQ(testPresenter().dialogDirs, QStringList{sample("zn3150/nv_usr.bin")});
+    auto *plan = child<QLabel>(w, "planLine");
+    EXPECT_EQ(plan->text(), QString::fromUtf8("ZN3150：把鼠标移到按钮上或用 Tab 键选中按钮，这里会说明它用到哪些行"));
+
+    // ZN3150 builds neither compressed nor A/B packages: those buttons say so.
+    for (const char *name : {"czButton", "abButton"}) {
+        auto *b = child<QPushButton>(w, name);
+        EXPECT_FALSE(b->isEnabled()) << name;
+        EXPECT_TRUE(b->toolTip().contains(QString::fromUtf8("ZN3150 不能生成%1，请用差分升级包或分块差分升级包")
+                                              .arg(b->text()))) << b->toolTip().toStdString();
+    }
+    // The in-place button leaves the boot image and NV files out, and its rows show it.
+    pointAt(child(w, "diffButton"));
+    for (const char *name : {"bootRow", "nv1Row", "nv2Row"}) {
+        EXPECT_FALSE(child(w, name)->isEnabled()) << name;
+        EXPECT_TRUE(child(w, name)->toolTip().contains(QString::fromUtf8(
+            "ZN3150 的差分升级包没有引导镜像和 NV 文件的位置：此行不会使用；分块差分升级包会使用它")))
+            << child(w, name)->toolTip().toStdString();
+    }
+    EXPECT_EQ(plan->text(), QString::fromUtf8("差分升级包（ZN3150）使用：分区表、旧固件、新固件；不使用：UBOOT、配置NV、专属NV"));
+    // The block button uses every row.
+    pointAt(child(w, "blockButton"));
+    for (const auto &r : rows)
+        EXPECT_TRUE(child(w, r.first)->isEnabled()) << r.first;
+    EXPECT_EQ(plan->text(), QString::fromUtf8("分块差分升级包（ZN3150）使用：UBOOT、分区表、旧固件、新固件、配置NV、专属NV"));
+
+    press(w, "blockButton");
+    const QVector<LogRow> log = logRows(w);
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(log.front(), startLine(kBlock));
+    EXPECT_EQ(log.back(), successLine(kBlock));
+    PackageInputs inputs;
+    inputs.partition = sample("zn3150/partition.bin").toStdString();
+    inputs.boot = sample("zn3150/boot.bin").toStdString();
+    inputs.oldImage = sample("zn3150/old.bin").toStdString();
+    inputs.newImage = sample("zn3150/new.bin").toStdString();
+    inputs.nv1 = sample("zn3150/nv_usr.bin").toStdString();
+    inputs.nv2 = sample("zn3150/nv_amt.bin").toStdString();
+    inputs.method = 1;
+    const std::vector<std::string> findings = package_verify_file(output.toStdString(), inputs);
+    EXPECT_TRUE(findings.empty()) << findings.front();
+}
+
+TEST_F(DeltamakerWindow, HiddenAndLeftOutRowsPassNoPath)
+{
+    writeOperMode(0x11);   // hides the boot row
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(child(w, "bootRow")->isHidden());
+    setRow(w, "bootRow", sample("zn3150/boot.bin"));
+    setRow(w, "partitionRow", sample("zn3150/partition.bin"));
+    setRow(w, "oldRow", sample("zn3150/old.bin"));
+    setRow(w, "newRow", sample("zn3150/new.bin"));
+    const QString output = wd.file("inplace.pkg");
+    setRow(w, "outputRow", output);
+    press(w, "diffButton");
+    QVector<LogRow> log = logRows(w);
+    ASSERT_FALSE(log.isEmpty());
+    EXPECT_EQ(log.back(), successLine(kDiff));
+    for (const LogRow &r : log)
+        EXPECT_NE(r.level, QStringLiteral("ERROR")) << r;   // no "would ignore: boot image"
+    expectSound(output, "zn3150/partition.bin", nullptr, "zn3150/old.bin", "zn3150/new.bin", 3);
+    // A hidden row is left out of the plan's line too.
+    EXPECT_FALSE(child<QLabel>(w, "planLine")->text().contains(QStringLiteral("UBOOT")));
+
+    // A filled NV row that the pressed button cannot use is left out, and the log says so.
+    setRow(w, "nv1Row", sample("zn3150/nv_usr.bin"));
+    const QString second = wd.file("inplace2.pkg");
+    setRow(w, "outputRow", second);
+    const int before = logRows(w).size();
+    press(w, "diffButton");
+    log = logRows(w).mid(before);
+    ASSERT_GE(log.size(), 3);
+    EXPECT_EQ(log[1], (LogRow{QStringLiteral("WARN"), QString::fromUtf8("差分升级包不使用这些行，未传给生成器：配置NV")}));
+    EXPECT_EQ(log.back(), successLine(kDiff));
+    expectSound(second, "zn3150/partition.bin", nullptr, "zn3150/old.bin", "zn3150/new.bin", 3);
+
+    // KLM4410 packages carry no NV files: the row is left out whichever button is pressed.
+    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
+    setRow(w, "oldRow", sample("klm4410/diff_old.bin"));
+    setRow(w, "newRow", sample("klm4410/diff_new.bin"));
+    EXPECT_FALSE(child(w, "nv1Row")->isEnabled());
+    EXPECT_TRUE(child(w, "nv1Row")->toolTip().contains(QString::fromUtf8("KLM4410 升级包不带 NV 文件：此行不会使用")));
+    EXPECT_TRUE(child(w, "nv2Row")->isEnabled() == false);
+}
+
+TEST_F(DeltamakerWindow, ReplacingAPackageAsksFirst)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    const QString output = wd.file("same.pkg");
+    fillKlm4410(w, "diff", output);
+    press(w, "diffButton");
+    ASSERT_EQ(logRows(w).back(), successLine(kDiff));
+    EXPECT_TRUE(messages().isEmpty());   // a new file is written without a question
+    const QByteArray first = readBytes(output);
+    ASSERT_FALSE(first.isEmpty());
+
+    // "No" keeps the file byte for byte and builds nothing.
+    testPresenter().questionAnswer = false;
+    const int before = logRows(w).size();
+    press(w, "czButton");
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_EQ(messages()[0].kind, IDialogPresenter::Kind::Question);
+    EXPECT_EQ(messages()[0].text, QString::fromUtf8("%1 已存在，要替换它吗？").arg(output));
+    EXPECT_EQ(messages()[0].title, QString::fromUtf8("固件升级包生成"));
+    EXPECT_EQ(readBytes(output), first);
+    EXPECT_EQ(logRows(w).mid(before), QVector<LogRow>{info(QString::fromUtf8("保留了已有的 %1，没有生成升级包").arg(output))});
+
+    // "Yes" replaces it.
+    testPresenter().questionAnswer = true;
+    press(w, "czButton");
+    EXPECT_EQ(messages().size(), 2);
+    EXPECT_EQ(logRows(w).back(), successLine(kCz));
+    EXPECT_NE(readBytes(output), first);
+}
+
+TEST_F(DeltamakerWindow, RowsFoldersAndLogComeBackAfterARestart)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(QFile::copy(sample("klm4410/diff_old.bin"), wd.file("gone.bin")));
+    setRow(w, "partitionRow", sample("klm4410/partition.bin"));
+    setRow(w, "oldRow", wd.file("gone.bin"));
+    setRow(w, "outputRow", wd.file("out/delta.pkg"));
+    press(w, "diffButton");   // refused: no new image yet
+    const QVector<LogRow> log = logRows(w);
+    ASSERT_EQ(log.size(), 3);
+    testPresenter().fileAnswers = QStringList{sample("klm4410/diff_new.bin")};
+    QTest::mouseClick(child(w, "newRow")->findChild<QPushButton *>(), Qt::LeftButton);
+    // The host may restart at any moment after (a language switch ends the process at once):
+    // the session is on disk shortly after the last change.
+    QTest::qWait(400);
+    const QString session = wd.file("config/Deltamaker/session.json");
+    ASSERT_TRUE(QFileInfo::exists(session));
+    const QByteArray saved = readBytes(session);
+    EXPECT_TRUE(saved.contains(sample("klm4410/diff_new.bin").toUtf8()));
+    EXPECT_TRUE(saved.contains("\"level\": 1"));
+    // The setting file is left alone.
+    EXPECT_FALSE(readBytes(wd.file("config/Deltamaker/index.config")).contains("diff_new"));
+
+    ASSERT_TRUE(QFile::remove(wd.file("gone.bin")));
+    ASSERT_TRUE(writeBytes(wd.file("copy.json"), saved));
+    ASSERT_TRUE(host->unloadPlugin(kBase, false));
+    ASSERT_TRUE(QFile::remove(session));
+    ASSERT_TRUE(QFile::copy(wd.file("copy.json"), session));   // as a restart finds it
+    install();
+    w = open();
+    ASSERT_TRUE(w);
+    const auto edit = [&](const char *row) { return child(w, row)->findChild<QLineEdit *>(); };
+    EXPECT_EQ(edit("partitionRow")->text(), sample("klm4410/partition.bin"));
+    EXPECT_EQ(edit("newRow")->text(), sample("klm4410/diff_new.bin"));
+    EXPECT_EQ(edit("outputRow")->text(), wd.file("out/delta.pkg"));
+    EXPECT_EQ(edit("bootRow")->text(), QString());
+    // Paths that name nothing are shown, marked, and say so.
+    EXPECT_EQ(edit("oldRow")->text(), wd.file("gone.bin"));
+    EXPECT_TRUE(edit("oldRow")->property("missing").toBool());
+    EXPECT_TRUE(child(w, "oldRow")->toolTip().contains(QString::fromUtf8("文件不存在：%1").arg(wd.file("gone.bin"))));
+    EXPECT_TRUE(edit("outputRow")->property("missing").toBool());
+    EXPECT_TRUE(child(w, "outputRow")->toolTip().contains(QString::fromUtf8("文件夹不存在：%1").arg(wd.file("out"))));
+    EXPECT_FALSE(edit("newRow")->property("missing").toBool());
+    EXPECT_EQ(edit("oldRow")->palette().color(QPalette::Text), QColor("#f56c6c"));
+    // The log and the folder of the row's last dialog.
+    EXPECT_EQ(logRows(w), log);
+    auto *table = child<QTableWidget>(w, "processLog");
+    EXPECT_EQ(table->item(1, 2)->background().color(), QColor("#fde2e2"));
+    testPresenter().clear();
+    setRow(w, "newRow", QString());
+    QTest::mouseClick(child(w, "newRow")->findChild<QPushButton *>(), Qt::LeftButton);
+    EXPECT_EQ(testPresenter().dialogDirs, QStringList{sample("klm4410")});
+
+    // Clearing the log clears what is remembered of it.
+    emit table->customContextMenuRequested(QPoint(1, 1));
+    auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+    ASSERT_TRUE(menu);
+    for (QAction *a : menu->actions())
+        if (a->objectName() == "clear")
+            a->trigger();
+    menu->close();
+    QTest::qWait(400);
+    EXPECT_FALSE(readBytes(session).contains("\"level\""));
+}
+
+TEST_F(DeltamakerWindow, EnterPressesTheFocusedButtonAndEveryControlExplainsItself)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    host->activateWindow();
+    auto *cz = child<QPushButton>(w, "czButton");
+    cz->setFocus();
+    QTest::keyClick(cz, Qt::Key_Return);
+    QElapsedTimer t;
+    t.start();
+    while (logRows(w).size() < 3 && t.elapsed() < 5000)
+        QTest::qWait(10);
+    EXPECT_EQ(logRows(w).value(0), startLine(kCz));
+    for (const char *name : {"bootRow", "partitionRow", "oldRow", "newRow", "nv1Row", "nv2Row", "outputRow",
+                             "diffButton", "czButton", "abButton", "blockButton"}) {
+        EXPECT_FALSE(child(w, name)->toolTip().isEmpty()) << name;
+        if (QWidget *browse = child(w, name)->findChild<QPushButton *>()) {
+            EXPECT_EQ(browse->toolTip(), child(w, name)->toolTip()) << name;
+        }
+    }
+    EXPECT_EQ(child(w, "diffButton")->toolTip(),
+              QString::fromUtf8("原地差分升级包（方法 3）：设备不需要第二份固件，就地打补丁。KLM4410 和 ZN3150 都可用"));
+}
+
+TEST_F(DeltamakerWindow, ARefusedPressShowsItsOwnEndOnTheProgressBar)
+{
+    PluginUIBase *w = open();
+    ASSERT_TRUE(w);
+    auto *bar = w->statusBar()->findChild<QProgressBar *>();
+    ASSERT_TRUE(bar);
+    fillKlm4410(w, "ab", wd.file("ab.pkg"));
+    press(w, "abButton");
+    EXPECT_EQ(bar->value(), 100);
+    setRow(w, "newRow", QString());
+    press(w, "abButton");
+    EXPECT_EQ(logRows(w).back(), failLine(kAb));
+    EXPECT_EQ(bar->maximum(), 100);
+    EXPECT_EQ(bar->value(), 0);
+    EXPECT_EQ(QDir(wd.file("logs/Deltamaker")).entryList({"*.log"}, QDir::Files).size(), 2);
 }
 
 } // namespace
