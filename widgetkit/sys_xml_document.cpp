@@ -297,6 +297,14 @@ bool SysXmlDocument::load(const QString &file)
         m_error = QStringLiteral("%1: %2").arg(file, why);
         refused = true;
     };
+    // Decodes the next bytes and counts the text they add.
+    auto take = [&](const char *data, int size) {
+        const int from = text.size();
+        if (!decoder.add(data, size, text))
+            refuse(decoder.error());
+        else if (!budget.feed(text.constData() + from, text.size() - from))
+            refuse(budget.error());
+    };
     if (file.startsWith(QLatin1Char(':'))) {
         // A resource built into the program.
         QFile resource(file);
@@ -305,8 +313,7 @@ bool SysXmlDocument::load(const QString &file)
             return false;
         }
         const QByteArray bytes = resource.readAll();
-        if (!decoder.add(bytes.constData(), bytes.size(), text))
-            refuse(decoder.error());
+        take(bytes.constData(), bytes.size());
     } else {
         // Read and counted piece by piece: a file over a limit costs only what it takes to see it.
         SysRegularFile f;
@@ -336,11 +343,7 @@ bool SysXmlDocument::load(const QString &file)
             }
             if (got == 0)
                 break;
-            const int from = text.size();
-            if (!decoder.add(chunk.constData(), int(got), text))
-                refuse(decoder.error());
-            else if (!budget.feed(text.constData() + from, text.size() - from))
-                refuse(budget.error());
+            take(chunk.constData(), int(got));
         }
     }
     if (!refused) {
