@@ -1,6 +1,7 @@
 # Shared by run.sh and test.sh: installs what is missing, then configures and builds.
 # Sourced, not run.
 
+# qtbase5-dev brings libqt5gui5, whose platform plug-ins include vnc (run.sh --vnc) and offscreen.
 TESSEL_PACKAGES=(
   g++ cmake ninja-build pkg-config
   qtbase5-dev libqt5serialport5-dev

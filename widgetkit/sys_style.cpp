@@ -111,6 +111,11 @@ namespace Internal {
 
 void appendStyle(QWidget *widget, const QString &fragment)
 {
+    // Qt re-polishes the children for a changed sheet only once the widget itself is polished.
+    // Before that, children styled by an earlier sheet keep its rules: a scroll area's scroll
+    // bars, styled by the base sheet alone, stayed native and drew a light handle on a grey
+    // groove. Polishing first makes every fragment reach them.
+    widget->ensurePolished();
     widget->setStyleSheet(widget->styleSheet() + fragment);
 }
 

@@ -68,4 +68,14 @@ void reportStarted(const char *notifyVariable);
 // Asks the desktop to open a file with its default application.
 bool shellOpen(const QString &path);
 
+// Whether the Qt platform this process would start on can show a window. The platform is the
+// one "-platform" names among `argv`, else QT_QPA_PLATFORM, else Qt's default (xcb). xcb and
+// wayland draw on a display server and need DISPLAY or WAYLAND_DISPLAY; offscreen, vnc and the
+// rest need none. A list ("wayland;xcb") can show a window when any of its platforms can.
+bool displayReachable(int argc, const char *const *argv);
+
+// What a GUI program prints, instead of Qt's abort, when `displayReachable` is false: that there
+// is no display, then how to get the window. Several lines, each ending in '\n'.
+const char *noDisplayMessage();
+
 } // namespace Platform

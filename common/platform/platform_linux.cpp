@@ -274,4 +274,54 @@ bool shellOpen(const QString &path)
     return QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
 }
 
+namespace {
+bool isSet(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value && *value;
+}
+
+// One platform of a list, options (":port=5900") cut off.
+bool platformCanShow(std::string name)
+{
+    name = name.substr(0, name.find(':'));
+    if (name.empty() || name == "xcb")
+        return isSet("DISPLAY");
+    if (name.compare(0, 7, "wayland") == 0)
+        return isSet("WAYLAND_DISPLAY");
+    return true;
+}
+} // namespace
+
+bool displayReachable(int argc, const char *const *argv)
+{
+    std::string platforms;
+    if (isSet("QT_QPA_PLATFORM"))
+        platforms = std::getenv("QT_QPA_PLATFORM");
+    // Qt reads "-platform NAME" (or "--platform NAME") after the environment, so it wins.
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            platforms = argv[++i];
+    // Qt's default is xcb, or wayland in a Wayland session: either variable will do.
+    if (platforms.empty())
+        return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
+    size_t from = 0;
+    for (;;) {
+        const size_t end = platforms.find(';', from);
+        if (platformCanShow(platforms.substr(from, end - from)))
+            return true;
+        if (end == std::string::npos)
+            return false;
+        from = end + 1;
+    }
+}
+
+const char *noDisplayMessage()
+{
+    return "Tessel: no display to show the window on (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+           "To get the window: start Tessel in a desktop session, log in with \"ssh -X\" to bring\n"
+           "it to your own screen, or put it on Qt's VNC platform and point a VNC viewer at it:\n"
+           "\"./run.sh --vnc\" in the source folder prints the address (elsewhere, QT_QPA_PLATFORM=vnc).\n";
+}
+
 } // namespace Platform

@@ -200,7 +200,7 @@ int run_blocks(Build &b, const char *part, const ImageRecord *old, const ImageRe
     uint32_t partSize = 0;
     if (part_find(part, &partAddr, &partSize) != 0)
         return -1;
-    if (!fits_partition(image.path(), newLeft, part, partAddr, partSize))
+    if (!fits_partition(image.path(), newLeft, part, partSize))
         return -1;
 
     const int64_t blocks = (newLeft + static_cast<int64_t>(kBlockSize) - 1) / kBlockSize;

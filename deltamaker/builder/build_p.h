@@ -59,10 +59,10 @@ bool read_versions(const ImageRecord *old, const ImageRecord &image, size_t widt
 // Every input against its partition, and the lookups of the final size check, from the sizes
 // the files had when opened: cheap failures come before any heavy work.
 bool inputs_fit(int type, const PackRequest &req, const BuildInputs &inputs);
-// True when a file of `size` bytes written from the partition's start stays inside it (and
-// inside the 32-bit flash address space); otherwise says which file overruns which partition.
-bool fits_partition(const char *path, int64_t size, const char *part, uint32_t addr,
-                    uint32_t partSize);
+// True when a file of `size` bytes written from the partition's start stays inside it;
+// otherwise says which file overruns which partition. (The table check has made sure that no
+// partition reaches past 4 GiB.)
+bool fits_partition(const char *path, int64_t size, const char *part, uint32_t partSize);
 // Package and firmware against the partitions: `ota` names the second partition (ZN3150) or
 // is null (KLM4410).
 bool size_check(const Build &b, int64_t packageSize, const char *bootPart,
@@ -113,7 +113,31 @@ private:
     int lockFd_ = -1;
     std::string package_;
     bool committed_ = false;
+    int slot_ = -1; // the signal handler's record of both files
 };
+
+// Interrupts (interrupt.cpp).
+// One per running build, for its whole run. While any is alive, SIGINT, SIGTERM and SIGHUP
+// remove the files of every registered build, then are handled as before the build, which by
+// default ends the process with the signal's status; a signal the process ignores stays
+// ignored. The actions in place before are put back when the last build ends. A
+// fota_cancel_build call made while it is alive stops its build.
+class BuildInterrupts {
+public:
+    BuildInterrupts();
+    ~BuildInterrupts();
+    BuildInterrupts(const BuildInterrupts &) = delete;
+    BuildInterrupts &operator=(const BuildInterrupts &) = delete;
+};
+// Records a build's lock and package file for the signal handler: the slot, or -1 when none is
+// free (the files are then left to the next build to the same output).
+int register_build_files(const std::string &lock, const std::string &package);
+void unregister_build_files(int slot);
+// Thrown on the build's thread once the build has been asked to stop (fota_cancel_build, or a
+// signal whose handler kept the process alive).
+struct BuildCancelled {};
+bool build_cancelled();
+void stop_if_cancelled();
 
 // Reads the package at `packagePath` back and checks it against the request's inputs: the last
 // step before the package is moved into place.

@@ -58,6 +58,12 @@ int part_table_parse(const uint8_t *table, size_t size, int boardType)
         detail::fota_log(kError, "%s", error.c_str());
         return -1;
     }
+    // One check of the table for every method, before any of them works on it.
+    const std::vector<std::string> faults = detail::check_part_table(parts, boardType);
+    for (const std::string &fault : faults)
+        detail::fota_log(kError, "%s", fault.c_str());
+    if (!faults.empty())
+        return -1;
     detail::fota_log(kInfo, "Partition Init ok \n");
     return 0;
 }
@@ -71,8 +77,8 @@ int part_table_init(const char *path, int boardType)
         return -1;
     }
     if (st.st_size != static_cast<off_t>(kPartTableFileSize)) {
-        detail::fota_log(kError, "partition size 0x%x error\n",
-                         static_cast<unsigned>(st.st_size));
+        detail::fota_log(kError, "partition size 0x%llx error\n",
+                         static_cast<unsigned long long>(st.st_size));
         return -1;
     }
     const int fd = S_ISREG(st.st_mode) ? ::open(path, O_RDONLY | O_BINARY | O_NONBLOCK | O_CLOEXEC) : -1;
@@ -100,7 +106,8 @@ int part_table_read(const detail::InputFile &file, const char *path, int boardTy
 {
     storeParts(predefined_part_entries(boardType));
     if (file.size() != kPartTableFileSize) {
-        detail::fota_log(kError, "partition size 0x%x error\n", static_cast<unsigned>(file.size()));
+        detail::fota_log(kError, "partition size 0x%llx error\n",
+                         static_cast<unsigned long long>(file.size()));
         return -1;
     }
     uint8_t table[kPartTableFileSize];
@@ -147,8 +154,8 @@ int64_t file_read(const char *path, int64_t offset, uint8_t *buffer, int64_t cap
 {
     const int64_t size = file_size(path);
     if (size < 0 || offset < 0 || size < offset) {
-        detail::fota_log(kError, "file size %d, offset= %d \n", static_cast<int>(size),
-                         static_cast<int>(offset));
+        detail::fota_log(kError, "file size %lld, offset= %lld \n", static_cast<long long>(size),
+                         static_cast<long long>(offset));
         return -1;
     }
     // Non-blocking: a FIFO swapped in after the stat must not hang the build.

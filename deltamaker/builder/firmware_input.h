@@ -12,7 +12,9 @@
 // 0 on success ("Partition Init ok \n"), -1 after reporting the reason. A failed init keeps
 // the entries added before the failure.
 int part_table_init(const char *path, int boardType);
-// The same over a table already in memory (exactly 4096 bytes expected).
+// The same over a table already in memory (exactly 4096 bytes expected). A table whose entries
+// reach past 4 GiB or overlap, or whose package partition cannot hold a package header, is
+// refused with a message for each fault.
 int part_table_parse(const uint8_t *table, size_t size, int boardType);
 // 0 and the entry's address and size when `name` is present, else -1. With both outputs null
 // this is a silent presence test.

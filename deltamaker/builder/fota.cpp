@@ -119,6 +119,7 @@ int makePackage(PackRequest request)
     inputs.release();
     if (!detail::verify_written(request, output.packagePath()))
         return -1;
+    detail::stop_if_cancelled();
     if (!output.commit(request.output_path))
         return -1;
     detail::fota_progress("done", 100);
@@ -138,8 +139,12 @@ int fota_make_package(PackRequest request)
             detail::fota_progress_reset();
         }
     } release;
+    // Signals remove this build's files; fota_cancel_build stops it.
+    detail::BuildInterrupts interrupts;
     try {
         return makePackage(request);
+    } catch (const detail::BuildCancelled &) {
+        detail::fota_log(FOTA_LOG_ERROR, "build cancelled: the output is left as it was\n");
     } catch (const std::bad_alloc &) {
         detail::fota_log(FOTA_LOG_ERROR, "not enough memory to build the package\n");
     } catch (const std::exception &e) {

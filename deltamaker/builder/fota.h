@@ -48,4 +48,17 @@ void fota_set_progress_sink(FotaProgressSink sink);
 // Builds the package named by request.output_path, reads it back and verifies it against the
 // inputs. 0 on success; -1 on failure, and a package written by the call is removed again.
 // Only one build may run at a time.
+//
+// The package is written to a hidden file beside the output and renamed into place once
+// verified; a lock file beside the output keeps a second build away meanwhile. While a build
+// runs, SIGINT, SIGTERM and SIGHUP remove both files before they are handled as they were
+// before the build (by default the process then ends with the signal); the handlers are put
+// back when the build returns. Files left by a process that ended otherwise (kill -9) are
+// removed by the next build to the same output.
 int fota_make_package(PackRequest request);
+
+// Asks every build running now to stop. Each stops at its next progress report (several times
+// a second), removes its files and returns -1 after "build cancelled: the output is left as it
+// was"; the output keeps what it held before. Builds started after the call are not affected.
+// Safe to call from any thread, also when no build runs.
+void fota_cancel_build();

@@ -2,6 +2,8 @@
 // building thread, and the replaceable read-back check.
 #include "deltamaker/builder/fota_log_p.h"
 
+#include "deltamaker/builder/build_p.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -58,6 +60,7 @@ void build_step(const char *step)
 
 void fota_progress(const char *stage, int percent)
 {
+    stop_if_cancelled();
     if (std::strncmp(t_progressStage, stage, sizeof t_progressStage) == 0 &&
         t_progressPercent == percent)
         return;

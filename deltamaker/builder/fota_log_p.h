@@ -29,7 +29,8 @@ void set_build_step_hook(BuildStepHook hook);
 void build_step(const char *step);
 
 // Hands the stage and its share done (0..100, -1 unknown) to the sink set by
-// fota_set_progress_sink.
+// fota_set_progress_sink. On a build that has been asked to stop it throws BuildCancelled
+// instead (build_p.h): every stage reports progress, so a build stops within moments.
 void fota_progress(const char *stage, int percent);
 // Forgets the last stage handed on, so that the next build reports its first stage again.
 void fota_progress_reset();

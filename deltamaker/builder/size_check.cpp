@@ -19,17 +19,11 @@ int64_t firmwareRound(int64_t size) { return (size + 4097) & ~int64_t(4095); }
 
 } // namespace
 
-bool fits_partition(const char *path, int64_t size, const char *part, uint32_t addr,
-                   uint32_t partSize)
+bool fits_partition(const char *path, int64_t size, const char *part, uint32_t partSize)
 {
     if (size > static_cast<int64_t>(partSize)) {
         fota_log(kError, "%s is 0x%llx bytes, larger than its partition %s of 0x%x bytes\n", path,
                  static_cast<unsigned long long>(size), part, partSize);
-        return false;
-    }
-    if (static_cast<uint64_t>(addr) + partSize > 0x100000000ull) {
-        fota_log(kError, "partition %s at 0x%x with 0x%x bytes reaches past 4 GiB\n", part, addr,
-                 partSize);
         return false;
     }
     return true;
@@ -57,13 +51,13 @@ bool inputs_fit(int type, const PackRequest &req, const BuildInputs &inputs)
     const int64_t bootSize = boot ? inputs.size(Input::Boot) : 0;
     if (ab) {
         if (bootSize > static_cast<int64_t>(bootPart)) {
-            fota_log(kError, "boot size 0x%x too big\n", static_cast<unsigned>(bootSize));
+            fota_log(kError, "boot size 0x%llx too big\n", static_cast<unsigned long long>(bootSize));
             return false;
         }
         const int64_t larger = std::max(oldSize, newSize);
         if (larger > static_cast<int64_t>(master / 2)) {
-            fota_log(kError, "master part size 0x%x not enough, firmware size:0x%x\n",
-                     master / 2, static_cast<unsigned>(larger));
+            fota_log(kError, "master part size 0x%x not enough, firmware size:0x%llx\n",
+                     master / 2, static_cast<unsigned long long>(larger));
             return false;
         }
         int64_t left = static_cast<int64_t>(kBuildAreaSize);
@@ -82,16 +76,16 @@ bool inputs_fit(int type, const PackRequest &req, const BuildInputs &inputs)
         return true;
     }
     if (boot && bootSize > static_cast<int64_t>(bootPart)) {
-        fota_log(kError, "boot file 0x%x too big than boot part 0x%x\n",
-                 static_cast<unsigned>(bootSize), bootPart);
+        fota_log(kError, "boot file 0x%llx too big than boot part 0x%x\n", static_cast<unsigned long long>(bootSize),
+                 bootPart);
         return false;
     }
     if (newSize > static_cast<int64_t>(master)) {
-        fota_log(kError, "master part 0x%x not enough, new file size:0x%x\n", master,
-                 static_cast<unsigned>(newSize));
+        fota_log(kError, "master part 0x%x not enough, new file size:0x%llx\n", master,
+                 static_cast<unsigned long long>(newSize));
         return false;
     }
-    if (old && !fits_partition(old, oldSize, masterPart, 0, master))
+    if (old && !fits_partition(old, oldSize, masterPart, master))
         return false;
     if (!z && boot && (req.method == 3 || req.method == 4) &&
         bootSize > static_cast<int64_t>(kBuildAreaSize)) {
@@ -109,7 +103,7 @@ bool inputs_fit(int type, const PackRequest &req, const BuildInputs &inputs)
                 continue;
             uint32_t size = 0;
             if (part_find(f.part, &addr, &size) != 0 ||
-                !fits_partition(inputs.path(f.in), inputs.size(f.in), f.part, addr, size))
+                !fits_partition(inputs.path(f.in), inputs.size(f.in), f.part, size))
                 return false;
         }
     }
@@ -129,8 +123,8 @@ bool size_check(const Build &b, int64_t packageSize, const char *bootPart,
         if (part_find(bootPart, &addr, &size) != 0)
             return false;
         if (boot->size() > static_cast<int64_t>(size)) {
-            fota_log(kError, "boot file 0x%x too big than boot part 0x%x\n",
-                     static_cast<unsigned>(boot->size()), size);
+            fota_log(kError, "boot file 0x%llx too big than boot part 0x%x\n",
+                     static_cast<unsigned long long>(boot->size()), size);
             return false;
         }
     }
@@ -145,8 +139,8 @@ bool size_check(const Build &b, int64_t packageSize, const char *bootPart,
     const ImageRecord *old = b.optional(Input::Old);
     const int64_t oldSize = old ? old->size() : 0;
     if (newSize > static_cast<int64_t>(master)) {
-        fota_log(kError, "master part 0x%x not enough, new file size:0x%x\n", master,
-                 static_cast<unsigned>(newSize));
+        fota_log(kError, "master part 0x%x not enough, new file size:0x%llx\n", master,
+                 static_cast<unsigned long long>(newSize));
         return false;
     }
     const int64_t pack = packRound(packageSize);

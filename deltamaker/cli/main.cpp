@@ -60,10 +60,11 @@ const char *const kBuildHelp =
     "Methods 1, 2 and 3 need --old. Every builder message is printed with its level. While the\n"
     "build runs, its stage and progress show on one line of standard error when that is a\n"
     "terminal; --quiet turns that off. The package is written beside the output and renamed into\n"
-    "place once verified (mode 0644 less the umask). --optimize selects the optimising encoder:\n"
-    "a smaller package in the same format, read by the same device code, built several times\n"
-    "slower. --threads N builds the independent pieces on N threads (1 to 64; default: every\n"
-    "core); the package is the same byte for byte whatever N is.\n"
+    "place once verified (mode 0644 less the umask); Ctrl-C removes the build's files, and what a\n"
+    "killed build left is removed by the next build to the same output. --optimize selects the\n"
+    "optimising encoder: a smaller package in the same format, read by the same device code,\n"
+    "built several times slower. --threads N builds the independent pieces on N threads (1 to\n"
+    "64; default: every core); the package is the same byte for byte whatever N is.\n"
     "Exit code 0 when the package was built and verified, 1 otherwise.\n";
 
 const char *const kInfoHelp =
@@ -71,7 +72,10 @@ const char *const kInfoHelp =
     "\n"
     "Shows the layout, every header field, the records and the stream sizes of a package, with\n"
     "each CRC marked valid or not. --method tells layouts that share a method code apart\n"
-    "(0 or 4, 1 or 3); without it they are told apart from the package bytes.\n";
+    "(0 or 4, 1 or 3); without it they are told apart from the package bytes. In the A/B layout\n"
+    "(method 2) no checksum covers the boot image: info says so, and only 'deltamaker verify\n"
+    "--boot' can check it. Names and versions from the package are printed with control\n"
+    "characters escaped (\\xNN). Exit code 0 when nothing info can check is wrong, 1 otherwise.\n";
 
 const char *const kVerifyHelp =
     "usage: deltamaker verify FILE --partition FILE --new FILE [--old FILE] [--boot FILE]\n"
@@ -86,9 +90,11 @@ const char *const kPartitionsHelp =
     "       deltamaker partitions --create FILE NAME:ADDR:SIZE...\n"
     "\n"
     "The first form lists the entries as the builder reads them (ZN3150 adds its predefined\n"
-    "\"boot\" and \"partition\" entries). Without --board the board is worked out from the\n"
-    "table: \"cpu1\" means ZN3150, \"cpu\" KLM4410. The second writes a 4096-byte table of at\n"
-    "most 64 partitions; ADDR and SIZE are numbers such as 0x40000 or 262144.\n";
+    "\"boot\" and \"partition\" entries), names with control characters escaped (\\xNN). A file\n"
+    "without a single valid entry (erased, or not a table) is refused. Without --board the board\n"
+    "is worked out from the table: \"cpu1\" means ZN3150, \"cpu\" KLM4410. The second form\n"
+    "writes a 4096-byte table of at most 64 partitions; ADDR and SIZE are numbers such as\n"
+    "0x40000 or 262144.\n";
 
 const char *const kSamplesHelp =
     "usage: deltamaker samples DIR\n"
@@ -185,6 +191,57 @@ const char *levelName(int level)
 {
     const char *name = logLevelName(level);
     return name ? name : "INFO";
+}
+
+// Length of the well-formed UTF-8 sequence at `p` (`left` bytes there), 0 when there is none.
+size_t utf8Length(const unsigned char *p, size_t left)
+{
+    const unsigned char c = p[0];
+    const size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                     : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (len == 0 || len > left)
+        return 0;
+    // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
+    const unsigned char lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    if (p[1] < lo || p[1] > hi)
+        return 0;
+    for (size_t i = 2; i < len; ++i)
+        if (p[i] < 0x80 || p[i] > 0xBF)
+            return 0;
+    return len;
+}
+
+// `text` as it may go to a terminal: control characters (C0, DEL and C1) and bytes that are not
+// UTF-8 are written as \xNN, so that a name or version read from a file cannot clear the
+// screen, move the cursor or start a line of its own. `message`: the text is a builder message,
+// whose tabs and final line end stay.
+std::string terminalSafe(const std::string &text, bool message = false)
+{
+    std::string out;
+    out.reserve(text.size());
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char c = bytes[i];
+        size_t len = c >= 0x20 && c < 0x7F ? 1 : 0;
+        if (message && (c == '\t' || (c == '\n' && i + 1 == text.size())))
+            len = 1;
+        if (c >= 0x80) {
+            len = utf8Length(bytes + i, text.size() - i);
+            if (len == 2 && c == 0xC2 && bytes[i + 1] < 0xA0)
+                len = 0; // U+0080..U+009F, the C1 controls
+        }
+        if (len == 0) {
+            char escaped[5];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+            len = 1;
+        } else {
+            out.append(text, i, len);
+        }
+        i += len;
+    }
+    return out;
 }
 
 // One updating line on standard error with the build's stage and percent. Log lines go to
@@ -290,7 +347,7 @@ int cmdBuild(int argc, char **argv)
     ProgressLine progress(!hasFlag(a, "quiet") && ::isatty(STDERR_FILENO) == 1);
     fota_set_log_sink([&progress](int level, const char *text) {
         progress.clear();
-        std::printf("[%s] %s", levelName(level), text);
+        std::printf("[%s] %s", levelName(level), terminalSafe(text, true).c_str());
         std::fflush(stdout);
         progress.redraw();
     });
@@ -372,6 +429,10 @@ struct PackageReading {
     bool aCrcOk = false; // AB packages: the images against their header words
     bool bCrcOk = false;
     std::vector<const char *> words; // names of the header words of the layout
+    // The A/B layout's boot image: no checksum of the package covers it (the header CRC stops
+    // at byte 111, the image CRCs cover A and B), so only a comparison with the boot file can
+    // tell it intact. Empty for every other layout.
+    size_t uncheckedOffset = 0, uncheckedSize = 0;
 };
 
 // Reads `path` as a package. False (with the reason) only when the file cannot be read; a
@@ -387,6 +448,8 @@ bool readPackage(const std::string &path, long long method, PackageReading &p, s
     if (p.info.layout == PackageLayout::AB && p.info.aOffset) {
         p.aCrcOk = p.info.words[3] == fota_crc32(0, p.bytes.data() + p.info.aOffset, p.info.aSize);
         p.bCrcOk = p.info.words[4] == fota_crc32(0, p.bytes.data() + p.info.bOffset, p.info.bSize);
+        p.uncheckedOffset = p.info.bootOffset;
+        p.uncheckedSize = p.info.bootSize;
     }
     p.words = wordNames(p.info.layout);
     return true;
@@ -425,7 +488,14 @@ void printInfoJson(const PackageReading &p)
                 p.info.streamSize);
     std::printf("  \"a_image\": {\"offset\": %zu, \"size\": %zu},\n", p.info.aOffset, p.info.aSize);
     std::printf("  \"b_image\": {\"offset\": %zu, \"size\": %zu},\n", p.info.bOffset, p.info.bSize);
-    std::printf("  \"p.findings\": [");
+    // The parts of the package that no checksum covers.
+    if (p.uncheckedSize)
+        std::printf("  \"unchecked\": [{\"what\": \"boot image\", \"offset\": %zu, "
+                    "\"size\": %zu}],\n",
+                    p.uncheckedOffset, p.uncheckedSize);
+    else
+        std::printf("  \"unchecked\": [],\n");
+    std::printf("  \"findings\": [");
     for (size_t i = 0; i < p.findings.size(); ++i)
         std::printf("%s%s", i ? ", " : "", jsonString(p.findings[i]).c_str());
     std::printf("]\n}\n");
@@ -439,21 +509,25 @@ void printInfoText(const PackageReading &p)
         std::printf("method byte:     0x%02x\n", p.info.method);
         std::printf("total length:    %u%s\n", p.info.total,
                     p.info.total == p.bytes.size() ? "" : " (does not match the file size)");
+        // The A/B header CRC covers the header alone.
+        const char *scope =
+            p.info.layout == PackageLayout::AB ? " (covers header bytes 16-111 only)" : "";
         if (p.crcOk)
-            std::printf("CRC-32:          0x%08x valid\n", p.info.crc);
+            std::printf("CRC-32:          0x%08x valid%s\n", p.info.crc, scope);
         else
-            std::printf("CRC-32:          0x%08x INVALID, computed 0x%08x\n", p.info.crc,
-                        p.info.crcComputed);
+            std::printf("CRC-32:          0x%08x INVALID, computed 0x%08x%s\n", p.info.crc,
+                        p.info.crcComputed, scope);
         for (size_t i = 0; i < p.words.size(); ++i) {
             const bool isCrc = std::strstr(p.words[i], "crc") != nullptr;
             std::printf(isCrc ? "%-16s 0x%08x\n" : "%-16s %u\n",
                         (std::string(p.words[i]) + ":").c_str(), p.info.words[i]);
         }
-        std::printf("source version:  \"%s\"\n", p.info.srcVersion.c_str());
-        std::printf("target version:  \"%s\"\n", p.info.tgtVersion.c_str());
+        std::printf("source version:  \"%s\"\n", terminalSafe(p.info.srcVersion).c_str());
+        std::printf("target version:  \"%s\"\n", terminalSafe(p.info.tgtVersion).c_str());
     }
     if (p.info.layout == PackageLayout::AB && p.info.aOffset) {
-        std::printf("boot image:      %zu bytes at %zu\n", p.info.bootSize, p.info.bootOffset);
+        std::printf("boot image:      %zu bytes at %zu%s\n", p.info.bootSize, p.info.bootOffset,
+                    p.uncheckedSize ? ", covered by no checksum" : "");
         std::printf("A image:         %zu bytes at %zu, CRC-32 %s\n", p.info.aSize, p.info.aOffset,
                     p.aCrcOk ? "valid" : "INVALID");
         std::printf("B image:         %zu bytes at %zu, CRC-32 %s\n", p.info.bSize, p.info.bOffset,
@@ -471,13 +545,19 @@ void printInfoText(const PackageReading &p)
         std::printf("  #   name             address    old    new    offset     data   type\n");
         for (size_t i = 0; i < p.info.records.size(); ++i) {
             const PackageRecord &r = p.info.records[i];
-            std::printf("  %-3zu %-16s 0x%08x %-6u %-6u 0x%08x %-6u %s\n", i, r.name.c_str(),
+            std::printf("  %-3zu %-16s 0x%08x %-6u %-6u 0x%08x %-6u %s\n", i,
+                        terminalSafe(r.name).c_str(),
                         r.addr, r.oldLen, r.newLen, r.offset, r.dataLen,
                         r.type == 1 ? "patch" : "packed");
         }
     }
     for (const std::string &f : p.findings)
-        std::printf("finding: %s\n", f.c_str());
+        std::printf("finding: %s\n", terminalSafe(f).c_str());
+    if (p.uncheckedSize)
+        std::printf("note: in the A/B layout no checksum covers the boot image (bytes %zu-%zu): the\n"
+                    "      CRC-32s above say nothing of it, and only a comparison with the boot file,\n"
+                    "      \"deltamaker verify FILE --boot BOOT ...\", can check it.\n",
+                    p.uncheckedOffset, p.uncheckedOffset + p.uncheckedSize - 1);
 }
 
 int cmdInfo(int argc, char **argv)
@@ -538,7 +618,7 @@ int cmdVerify(int argc, char **argv)
     in.method = static_cast<int>(method);
     const std::vector<std::string> findings = package_verify_file(a.positional[0], in);
     for (const std::string &f : findings)
-        std::printf("%s\n", f.c_str());
+        std::printf("%s\n", terminalSafe(f).c_str());
     if (findings.empty()) {
         std::printf("package is sound\n");
         return kExitOk;
@@ -548,13 +628,10 @@ int cmdVerify(int argc, char **argv)
     return kExitFail;
 }
 
-// The board a table is for: ZN3150 tables name "cpu1", KLM4410 tables "cpu". KLM4410 when the
-// table names neither or cannot be read.
-int boardOfTable(const std::vector<uint8_t> &table)
+// The board a table is for, from the table's own entries: ZN3150 tables name "cpu1", KLM4410
+// tables "cpu". KLM4410 when they name neither.
+int boardOfEntries(const std::vector<PartEntry> &parts)
 {
-    std::vector<PartEntry> parts;
-    std::string error;
-    detail::parse_part_table(table.data(), table.size(), kBoardKLM4410, parts, error);
     for (const PartEntry &e : parts)
         if (std::strncmp(e.name, "cpu1", kPartNameSize) == 0)
             return kBoardZN3150;
@@ -656,18 +733,30 @@ int cmdPartitions(int argc, char **argv)
         std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
         return kExitFail;
     }
-    std::vector<PartEntry> parts;
+    // The table's own entries, without a board's predefined ones. Erased space ends the records,
+    // so an erased file, like most files that are no table, reads as a table of none.
+    std::vector<PartEntry> own;
+    if (detail::parse_part_table(table.data(), table.size(), kBoardKLM4410, own, error) &&
+        own.empty()) {
+        std::printf("error: %s holds no partition entry: it is erased or not a partition table\n",
+                    terminalSafe(a.positional[0]).c_str());
+        return kExitFail;
+    }
     if (type == kBoardUnknown) {
-        type = boardOfTable(table);
+        type = boardOfEntries(own);
         std::printf("board: %s (worked out from the table; --board sets it)\n",
                     type == kBoardZN3150 ? "ZN3150" : "KLM4410");
     }
+    std::vector<PartEntry> parts;
+    error.clear();
     const bool ok = detail::parse_part_table(table.data(), table.size(), type, parts, error);
     std::printf("%-16s %-10s %-10s\n", "name", "address", "size");
     for (const PartEntry &e : parts)
-        std::printf("%-16.16s 0x%08x 0x%08x\n", e.name, e.addr, e.size);
+        std::printf("%-16s 0x%08x 0x%08x\n",
+                    terminalSafe(std::string(e.name, strnlen(e.name, kPartNameSize))).c_str(),
+                    e.addr, e.size);
     if (!ok) {
-        std::printf("error: %s", error.c_str());
+        std::printf("error: %s", terminalSafe(error, true).c_str());
         return kExitFail;
     }
     return kExitOk;

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -35,22 +36,49 @@ const PartEntry *findEntry(const std::vector<PartEntry> &list, const char *name)
     return nullptr;
 }
 
-// Parses "... 0x<addr> ... 0x<size> ..." with base-prefix rules. False when a "0x" is missing.
-bool parseValue(const char *value, uint32_t *addr, uint32_t *size)
+// One number of a value text from its "0x", with base-prefix rules, into `out`; `fits` says
+// whether it fits in 32 bits. Returns the end of its digits.
+const char *parseNumber(const char *p, uint32_t *out, bool *fits)
+{
+    char *stop = nullptr;
+    errno = 0;
+    const unsigned long long v = std::strtoull(p, &stop, 0);
+    *fits = errno != ERANGE && v <= 0xFFFFFFFFull;
+    *out = static_cast<uint32_t>(v);
+    return stop;
+}
+
+// Parses "... 0x<addr> ... 0x<size> ...". False with `error` set when a "0x" is missing or a
+// number does not fit in 32 bits (it is refused, never cut).
+bool parseValue(const char *name, const char *value, uint32_t *addr, uint32_t *size,
+                std::string &error)
 {
     const char *p = std::strstr(value, "0x");
-    if (!p)
+    const char *end = nullptr;
+    const char *what = "address";
+    bool fits = false;
+    if (p)
+        end = parseNumber(p, addr, &fits);
+    if (fits) {
+        p = std::strstr(end, "0x");
+        what = "size";
+        if (p)
+            end = parseNumber(p, size, &fits);
+    }
+    if (!p) {
+        error = deltamaker::detail::format_text("part parser failed(%s)\n", value);
         return false;
-    char *end = nullptr;
-    const long a = std::strtol(p, &end, 0);
-    const char *q = std::strstr(end, "0x");
-    if (!q)
+    }
+    if (!fits) {
+        error = deltamaker::detail::format_text(
+            "partition %s has the %s %.*s, which does not fit in 32 bits\n", name, what,
+            static_cast<int>(end - p), p);
         return false;
-    const long s = std::strtol(q, &end, 0);
-    *addr = static_cast<uint32_t>(a);
-    *size = static_cast<uint32_t>(s);
+    }
     return true;
 }
+
+std::string nameOf(const PartEntry &e) { return std::string(e.name, strnlen(e.name, kPartNameSize)); }
 
 } // namespace
 
@@ -99,7 +127,7 @@ bool parse_part_table(const uint8_t *table, size_t size, int boardType,
 {
     out = predefined_part_entries(boardType);
     if (size != kPartTableFileSize) {
-        error = format_text("partition size 0x%x error\n", static_cast<unsigned>(size));
+        error = format_text("partition size 0x%zx error\n", size);
         return false;
     }
     size_t pos = kRecordMin;
@@ -168,10 +196,8 @@ bool parse_part_table(const uint8_t *table, size_t size, int boardType,
         value[valueLen] = '\0';
         uint32_t addr = 0;
         uint32_t psize = 0;
-        if (!parseValue(value, &addr, &psize)) {
-            error = format_text("part parser failed(%s)\n", value);
+        if (!parseValue(name, value, &addr, &psize, error))
             return false;
-        }
         if (out.size() >= kPartTableMaxEntries) {
             error = format_text("partition table has more than 64 entries\n");
             return false;
@@ -179,6 +205,40 @@ bool parse_part_table(const uint8_t *table, size_t size, int boardType,
         addEntry(out, name, addr, psize);
     }
     return true;
+}
+
+std::vector<std::string> check_part_table(const std::vector<PartEntry> &entries, int boardType)
+{
+    std::vector<std::string> faults;
+    for (const PartEntry &e : entries)
+        if (uint64_t(e.addr) + e.size > 0x100000000ull)
+            faults.push_back(format_text("partition %s at 0x%x with 0x%x bytes reaches past 4 GiB\n",
+                                         nameOf(e).c_str(), e.addr, e.size));
+    for (size_t i = 0; i < entries.size(); ++i) {
+        const PartEntry &a = entries[i];
+        for (size_t j = i + 1; j < entries.size(); ++j) {
+            const PartEntry &b = entries[j];
+            const uint64_t endA = uint64_t(a.addr) + a.size;
+            const uint64_t endB = uint64_t(b.addr) + b.size;
+            if (a.size == 0 || b.size == 0 || b.addr >= endA || a.addr >= endB)
+                continue;
+            faults.push_back(format_text("partitions %s (0x%x..0x%llx) and %s (0x%x..0x%llx) "
+                                         "overlap\n",
+                                         nameOf(a).c_str(), a.addr,
+                                         static_cast<unsigned long long>(endA),
+                                         nameOf(b).c_str(), b.addr,
+                                         static_cast<unsigned long long>(endB)));
+        }
+    }
+    // The partition a package is kept in on the device must at least hold its header.
+    const char *packagePart = boardType == kBoardZN3150 ? "data_ota" : "cpu";
+    const size_t header = boardType == kBoardZN3150 ? kZHeaderSize : kKHeaderSize;
+    for (const PartEntry &e : entries)
+        if (part_name_equals(e.name, packagePart) && e.size < header)
+            faults.push_back(format_text("partition %s of 0x%x bytes cannot hold the %zu-byte "
+                                         "package header\n",
+                                         packagePart, e.size, header));
+    return faults;
 }
 
 bool version_of_image(int boardType, const uint8_t *data, size_t size, char *text,

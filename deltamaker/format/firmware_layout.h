@@ -33,9 +33,15 @@ std::vector<PartEntry> predefined_part_entries(int boardType);
 
 namespace deltamaker::detail {
 // Parses a partition table into `out` (predefined entries of the board first). On failure
-// `error` holds the message the builder reports, and `out` the entries added before it.
+// `error` holds the message the builder reports, and `out` the entries added before it. An
+// address or size over 32 bits fails the parse.
 bool parse_part_table(const uint8_t *table, size_t size, int boardType,
                       std::vector<PartEntry> &out, std::string &error);
+// Faults of a parsed table that no package may be built on, each a message naming the
+// entries: an entry reaching past 4 GiB, two entries overlapping (empty entries overlap
+// nothing), or the partition the board keeps a package in ("data_ota" for ZN3150, "cpu" for
+// KLM4410) too small for the package header. Empty: the table is sound.
+std::vector<std::string> check_part_table(const std::vector<PartEntry> &entries, int boardType);
 // Version text of an image held in memory, by the board's rule. False with `error` set when
 // the bytes are missing or the trailer has no terminator.
 bool version_of_image(int boardType, const uint8_t *data, size_t size, char *text,

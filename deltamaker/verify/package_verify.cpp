@@ -533,6 +533,11 @@ std::vector<std::string> package_verify(const uint8_t *pkg, size_t size,
         findings.push_back("partition table: " + error.substr(0, error.find('\n')));
         return findings;
     }
+    const std::vector<std::string> faults = detail::check_part_table(in.parts, board);
+    for (const std::string &fault : faults)
+        findings.push_back("partition table: " + fault.substr(0, fault.find('\n')));
+    if (!faults.empty())
+        return findings;
     checkVersions(info, in, board, findings);
 
     const uint32_t oldSize = static_cast<uint32_t>(in.oldImage.size());

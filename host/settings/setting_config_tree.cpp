@@ -271,13 +271,15 @@ SysMenu *SettingConfigTree::createContextMenu(QTreeWidgetItem *item)
         add("setting/rightMenu/addFolder", [this](QTreeWidgetItem *it) { addNode(it, NodeFolder, false); });
         add("setting/rightMenu/addItem", [this](QTreeWidgetItem *it) { addNode(it, NodeItem, false); });
     };
+    auto addPaste = [&] {
+        add("setting/rightMenu/paste", [this](QTreeWidgetItem *it) {
+            pasteOnto(it);
+            clearClipboard();
+        });
+    };
     auto clipboardEntries = [&] {
-        if (m_clipState != Empty) {
-            add("setting/rightMenu/paste", [this](QTreeWidgetItem *it) {
-                pasteOnto(it);
-                clearClipboard();
-            });
-        }
+        if (m_clipState != Empty)
+            addPaste();
         add("setting/rightMenu/cut", [this](QTreeWidgetItem *it) { cutNode(it); });
         add("setting/rightMenu/copy", [this](QTreeWidgetItem *it) { copyNode(it); });
     };
@@ -287,6 +289,10 @@ SysMenu *SettingConfigTree::createContextMenu(QTreeWidgetItem *item)
     case NodeRoot:
         add("setting/rightMenu/setSettingType", [this](QTreeWidgetItem *) { askSettingKind(); });
         addSub();
+        // A node cut from the top level can go back there; pasted onto the root it becomes
+        // its first child.
+        if (m_clipState != Empty)
+            addPaste();
         break;
     case NodeFolder:
         addSibling();
@@ -321,6 +327,14 @@ void SettingConfigTree::handleKey(QKeyEvent *event)
         removeNode(item);
     else if (event->key() == Qt::Key_Escape)
         clearClipboard();
+}
+
+void SettingConfigTree::keyPressEvent(QKeyEvent *event)
+{
+    SysTree::keyPressEvent(event);
+    // The tree handles Escape only to empty the clipboard; the dialog still gets it.
+    if (event->key() == Qt::Key_Escape)
+        event->ignore();
 }
 
 bool SettingConfigTree::dragRule(QTreeWidgetItem *item, SYS_DRAG_STATE state)

@@ -80,6 +80,10 @@ public:
 signals:
     void settingKindChanged(int kind);
 
+protected:
+    // Passes Escape on to the window after the clipboard is emptied.
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     // Inserts `node` (not in the tree) relative to `target`, then selects only it.
     void place(QTreeWidgetItem *node, QTreeWidgetItem *target);

@@ -9,11 +9,16 @@
 struct SettingNode {
     TEST_NODE_DATA data;
     std::vector<SettingNode> children; // folders only
+
+    bool operator==(const SettingNode &o) const { return data == o.data && children == o.children; }
 };
 
 struct SettingTree {
     int kind = KindNormal;
     std::vector<SettingNode> nodes; // children of "Root", in file order
+
+    bool operator==(const SettingTree &o) const { return kind == o.kind && nodes == o.nodes; }
+    bool operator!=(const SettingTree &o) const { return !(*this == o); }
 };
 
 // Loads a setting file, all or nothing: any missing mandatory attribute or unknown element, or

@@ -15,6 +15,10 @@
 #include <QKeyEvent>
 #include <QMainWindow>
 
+namespace {
+const int kTreeRowsShown = 6;
+} // namespace
+
 SettingWindow::SettingWindow(ITestTools *plugin, TextFn lookup, const QString &langCode, QWidget *parent)
     : SysDialog(parent), m_plugin(plugin), m_text(std::move(lookup)), m_langCode(langCode),
       m_path(plugin ? plugin->configFilePath() : QString())
@@ -73,6 +77,11 @@ SettingWindow::SettingWindow(ITestTools *plugin, TextFn lookup, const QString &l
     setWindowTitle(text("setting/titleFmt").replace(QLatin1String("%1"), plugin ? plugin->pluginName() : QString()));
     QWidget *host = plugin && plugin->mainWindow() ? plugin->mainWindow() : parent;
     resizeRatio(0.75, host);
+    // The attribute rows take a fixed height; the tree keeps a few rows in view beside them,
+    // so on a small screen the dialog grows rather than squeezing the tree to a line.
+    m_tree->ensurePolished();
+    m_tree->setMinimumHeight(kTreeRowsShown * qMax(m_tree->sizeHintForRow(0), m_tree->fontMetrics().height()));
+    resize(size().expandedTo(minimumSizeHint()));
 
     connect(m_tree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current) { onCurrentItemChanged(current); });
@@ -84,7 +93,7 @@ SettingWindow::SettingWindow(ITestTools *plugin, TextFn lookup, const QString &l
     connect(m_save, &QPushButton::clicked, this, &SettingWindow::save);
     connect(m_cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-    m_loaded = m_tree->loadFile(m_path);
+    m_loaded = m_tree->loadFile(m_path) && m_tree->toSettingTree(m_saved);
     if (!m_loaded) {
         showErrorText(windowTitle(), text("setting/loadFailed"));
         reject();
@@ -109,8 +118,22 @@ bool SettingWindow::save()
         showErrorText(windowTitle(), text("setting/saveFailed"));
         return false;
     }
+    m_tree->toSettingTree(m_saved);
     accept();
     return true;
+}
+
+bool SettingWindow::hasUnsavedChanges() const
+{
+    SettingTree now;
+    return !m_tree->toSettingTree(now) || now != m_saved;
+}
+
+void SettingWindow::reject()
+{
+    if (m_loaded && hasUnsavedChanges() && !askQuestionText(windowTitle(), text("setting/discardChanges")))
+        return;
+    SysDialog::reject();
 }
 
 void SettingWindow::onCurrentItemChanged(QTreeWidgetItem *current)

@@ -2,7 +2,7 @@
 // of the selected node, Save and Cancel. The file is written only by Save.
 #pragma once
 
-#include "host/settings/setting_data.h"
+#include "host/settings/setting_file.h"
 
 #include "widgetkit/sys_dialog.h"
 
@@ -34,6 +34,11 @@ public:
     // Writes the tree to the plug-in's setting file; accepts the dialog on success, otherwise
     // reports it and stays open.
     bool save();
+    // Cancel, Escape and closing the window: with edits not yet saved, asks whether to drop
+    // them and stays open on "否".
+    void reject() override;
+    // The tree differs from the file as loaded or last saved.
+    bool hasUnsavedChanges() const;
 
     SettingConfigTree *tree() const { return m_tree; }
     TestNodeAttrList *attrList() const { return m_attrs; }
@@ -53,6 +58,7 @@ private:
     QString m_langCode;
     QString m_path;
     bool m_loaded = false;
+    SettingTree m_saved; // the tree as the file holds it
     SysSplitter *m_splitter = nullptr;
     SettingConfigTree *m_tree = nullptr;
     TestNodeAttrList *m_attrs = nullptr;

@@ -2,12 +2,15 @@
 
 #include "widgetkit/sys_combo_box.h"
 #include "widgetkit/sys_line_edit.h"
+#include "widgetkit/sys_text_edit.h"
 
 #include <QDoubleValidator>
 #include <QHeaderView>
 #include <QIntValidator>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
+#include <QTextDocument>
+#include <QtMath>
 
 #include <memory>
 #include <vector>
@@ -15,6 +18,10 @@
 namespace {
 
 const double kLimit = 1e9;
+// Lines of a description shown at once; a longer one scrolls.
+const int kDescLines = 3;
+// Room between a label and its editor.
+const int kLabelGap = 8;
 
 // The text as an integer; a decimal text is cut to its integer part, anything else is 0.
 int toInteger(const QString &text)
@@ -94,7 +101,10 @@ TestNodeAttrList::TestNodeAttrList(TextFn text, const QString &langCode, QWidget
     m_bool = makeCombo(t("setting/nodeAttr/paramValueBool").split(QLatin1Char('/')));
     m_up = makeEdit();
     m_down = makeEdit();
-    m_desc = makeEdit();
+    m_desc = new SysTextEdit(this);
+    m_desc->setAcceptRichText(false);
+    m_desc->setTabChangesFocus(true); // Tab moves on as in the other rows
+    m_desc->setBorderRadius(0.625);
 
     const char *labels[RowCount] = {"setting/nodeAttr/nodeType", "setting/nodeAttr/nodeName",
                                     "setting/nodeAttr/paramName", "setting/nodeAttr/paramType",
@@ -108,12 +118,15 @@ TestNodeAttrList::TestNodeAttrList(TextFn text, const QString &langCode, QWidget
         addRow(t(labels[row]), editors[row]);
     }
     horizontalHeader()->setStretchLastSection(true);
+    fitLabelColumn();
+    fitDescRow();
     for (int row = ParamTypeRow; row <= DownLimitRow; ++row)
         setRowHidden(row, true);
     fitHeight();
 
-    for (SysLineEdit *edit : {m_name, m_paramName, m_value, m_up, m_down, m_desc})
+    for (SysLineEdit *edit : {m_name, m_paramName, m_value, m_up, m_down})
         connect(edit, &QLineEdit::textChanged, this, [this, edit] { onEdited(edit); });
+    connect(m_desc, &QTextEdit::textChanged, this, &TestNodeAttrList::rebuildAndEmit);
     connect(m_type, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &TestNodeAttrList::onTypeChanged);
     connect(m_bool, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &TestNodeAttrList::rebuildAndEmit);
 }
@@ -151,10 +164,11 @@ void TestNodeAttrList::showRecord(const TEST_NODE_DATA &record, int settingKind)
     m_nodeType->setCurrentIndex(record.nodeType);
     m_name->setText(record.name.display(m_langCode));
     m_paramName->setText(record.paramName);
-    m_desc->setText(record.desc.display(m_langCode));
+    m_desc->setPlainText(record.desc.display(m_langCode));
     const bool editable = record.nodeType != NodeRoot; // the root is not stored in the file
-    for (SysLineEdit *edit : {m_name, m_paramName, m_desc})
+    for (SysLineEdit *edit : {m_name, m_paramName})
         edit->setReadOnly(!editable);
+    m_desc->setReadOnly(!editable);
 
     m_typeRowsShown = record.nodeType == NodeItem || (record.nodeType == NodeFolder && settingKind == KindFolderType);
     if (!m_typeRowsShown) {
@@ -172,6 +186,9 @@ void TestNodeAttrList::showRecord(const TEST_NODE_DATA &record, int settingKind)
     m_down->setText(record.paramDownLimit);
     m_bool->setCurrentIndex(record.paramValue == QLatin1String("true") ? 0 : 1);
     rebuildValueValidator();
+    // A long text reads from its start, not from where setText left the cursor.
+    for (SysLineEdit *edit : {m_name, m_paramName, m_value, m_up, m_down})
+        edit->setCursorPosition(0);
 }
 
 void TestNodeAttrList::showTypeRows(int type)
@@ -213,6 +230,30 @@ void TestNodeAttrList::fitHeight()
     setFixedHeight(height);
 }
 
+void TestNodeAttrList::fitLabelColumn()
+{
+    ensurePolished(); // the font comes from the style sheet
+    const QStyleOptionViewItem option = viewOptions();
+    int width = 0;
+    for (int row = 0; row < rowCount(); ++row)
+        width = qMax(width, itemDelegate()->sizeHint(option, model()->index(row, 0)).width());
+    horizontalHeader()->setSectionResizeMode(0, QHeaderView::Fixed);
+    horizontalHeader()->resizeSection(0, width + kLabelGap);
+}
+
+void TestNodeAttrList::fitDescRow()
+{
+    m_desc->ensurePolished();
+    // The height of a few lines as the field lays them out, plus its frame and padding.
+    QTextDocument probe;
+    probe.setDefaultFont(m_desc->font());
+    probe.setDocumentMargin(m_desc->document()->documentMargin());
+    probe.setPlainText(QString(kDescLines - 1, QLatin1Char('\n')));
+    const int chrome = m_desc->height() - m_desc->contentsRect().height();
+    const int height = qCeil(probe.size().height()) + chrome;
+    setRowHeight(DescRow, qMax(height, m_desc->minimumHeight()));
+}
+
 void TestNodeAttrList::rebuildValueValidator()
 {
     if (!m_typeRowsShown)
@@ -250,7 +291,7 @@ void TestNodeAttrList::rebuildAndEmit()
             text.set(m_langCode, shown);
     };
     store(r.name, m_name->text().trimmed());
-    store(r.desc, m_desc->text().trimmed());
+    store(r.desc, m_desc->toPlainText().trimmed());
     r.paramName = m_paramName->text().trimmed();
     if (m_typeRowsShown) {
         r.paramType = m_type->currentIndex();

@@ -11,6 +11,7 @@
 class QLineEdit;
 class SysComboBox;
 class SysLineEdit;
+class SysTextEdit;
 
 class TestNodeAttrList : public SysAttrList
 {
@@ -51,7 +52,8 @@ public:
     SysLineEdit *valueEdit() const { return m_value; }
     SysLineEdit *upEdit() const { return m_up; }
     SysLineEdit *downEdit() const { return m_down; }
-    SysLineEdit *descEdit() const { return m_desc; }
+    // The description: several lines, wrapped, so that a long text reads from its start.
+    SysTextEdit *descEdit() const { return m_desc; }
 
 signals:
     void nodeDataChanged(const TEST_NODE_DATA &record);
@@ -61,6 +63,11 @@ private:
     SysLineEdit *makeEdit();
     // The fixed height of the rows shown, so that hidden rows leave no gap.
     void fitHeight();
+    // The label column as wide as the widest label, hidden rows included, so that no label
+    // is cut in any language and the column does not change from node to node.
+    void fitLabelColumn();
+    // The description row tall enough for a few wrapped lines.
+    void fitDescRow();
     // The value validator from the current limit texts, for number and float.
     void rebuildValueValidator();
     void setValidator(QLineEdit *edit, QValidator *validator);
@@ -74,5 +81,6 @@ private:
     bool m_typeRowsShown = false;
     QWidget *m_editors[RowCount] = {};
     SysComboBox *m_nodeType, *m_type, *m_bool;
-    SysLineEdit *m_name, *m_paramName, *m_value, *m_up, *m_down, *m_desc;
+    SysLineEdit *m_name, *m_paramName, *m_value, *m_up, *m_down;
+    SysTextEdit *m_desc;
 };

@@ -1,4 +1,4 @@
-// The single-instance lock and the relaunch, across real processes.
+// The single-instance lock and the relaunch, across real processes; the display check.
 #include "common/platform/platform.h"
 #include "common/utils.h"
 #include "tests/support/test_paths.h"
@@ -16,6 +16,8 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <vector>
 
 namespace {
 QString helper()
@@ -176,4 +178,106 @@ TEST(Relaunch, StartsACopyWithTheOptionsInTheSameFolder)
     const QString text = QString::fromLocal8Bit(f.readAll());
     EXPECT_EQ(text, "cwd=" + QDir(work.path()).canonicalPath() + "\n"
                     "arg=-c\narg=Deltamaker\narg=-mutex\narg=0\narg=-x\narg=5\n");
+}
+
+namespace {
+// Sets the display variables for one test and puts the process's own back afterwards.
+class DisplayEnvironment {
+public:
+    DisplayEnvironment(const char *display, const char *wayland, const char *platform)
+    {
+        for (const char *name : kNames)
+            saved_.push_back(qgetenv(name));
+        set("DISPLAY", display);
+        set("WAYLAND_DISPLAY", wayland);
+        set("QT_QPA_PLATFORM", platform);
+    }
+    ~DisplayEnvironment()
+    {
+        for (size_t i = 0; i < saved_.size(); ++i)
+            set(kNames[i], saved_[i].isNull() ? nullptr : saved_[i].constData());
+    }
+
+private:
+    static void set(const char *name, const char *value)
+    {
+        if (value)
+            qputenv(name, value);
+        else
+            qunsetenv(name);
+    }
+    static constexpr const char *kNames[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+    std::vector<QByteArray> saved_;
+};
+
+bool reachable(std::vector<const char *> argv)
+{
+    argv.insert(argv.begin(), "Tessel");
+    return Platform::displayReachable(int(argv.size()), argv.data());
+}
+} // namespace
+
+TEST(DisplayReachable, DefaultPlatformNeedsADisplay)
+{
+    {
+        DisplayEnvironment env(nullptr, nullptr, nullptr);
+        EXPECT_FALSE(reachable({}));
+        EXPECT_FALSE(reachable({"-mutex", "0"}));
+    }
+    {
+        DisplayEnvironment env("", "", ""); // empty is unset
+        EXPECT_FALSE(reachable({}));
+    }
+    {
+        DisplayEnvironment env(":0", nullptr, nullptr);
+        EXPECT_TRUE(reachable({}));
+    }
+    {
+        DisplayEnvironment env(nullptr, "wayland-0", nullptr);
+        EXPECT_TRUE(reachable({}));
+    }
+}
+
+TEST(DisplayReachable, NamedPlatforms)
+{
+    DisplayEnvironment env(nullptr, nullptr, nullptr);
+    const struct {
+        const char *platform;
+        bool reachable;
+    } cases[] = {
+        {"xcb", false},         {"wayland", false},       {"wayland-egl", false},
+        {"wayland;xcb", false}, {"offscreen", true},      {"minimal", true},
+        {"vnc", true},          {"vnc:port=5901", true},  {"xcb;offscreen", true},
+        {"linuxfb", true},      {"eglfs", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.platform);
+        qputenv("QT_QPA_PLATFORM", c.platform);
+        EXPECT_EQ(reachable({}), c.reachable);
+        qunsetenv("QT_QPA_PLATFORM");
+        EXPECT_EQ(reachable({"-platform", c.platform}), c.reachable);
+        EXPECT_EQ(reachable({"--platform", c.platform}), c.reachable);
+    }
+    // A platform with its own display variable, and the option over the environment.
+    qputenv("DISPLAY", ":1");
+    EXPECT_TRUE(reachable({"-platform", "xcb"}));
+    EXPECT_FALSE(reachable({"-platform", "wayland"}));
+    qputenv("QT_QPA_PLATFORM", "wayland");
+    EXPECT_FALSE(reachable({}));
+    EXPECT_TRUE(reachable({"-platform", "xcb"}));
+    qunsetenv("DISPLAY");
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    EXPECT_TRUE(reachable({"-platform", "offscreen"}));
+    // "-platform" as the last argument has no value: Qt ignores it, and so does the check.
+    EXPECT_FALSE(reachable({"-platform"}));
+}
+
+TEST(DisplayReachable, MessageSaysWhatIsMissingAndHowToGetTheWindow)
+{
+    const QString text = QString::fromUtf8(Platform::noDisplayMessage());
+    EXPECT_TRUE(text.startsWith("Tessel: no display")) << text.toStdString();
+    EXPECT_TRUE(text.contains("neither DISPLAY nor WAYLAND_DISPLAY is set"));
+    EXPECT_TRUE(text.contains("ssh -X"));
+    EXPECT_TRUE(text.contains("./run.sh --vnc"));
+    EXPECT_TRUE(text.endsWith('\n'));
 }

@@ -3,10 +3,14 @@
 #include "tests/host/deltamaker_fixture.h"
 
 #include "widgetkit/sys_menu.h"
+#include "widgetkit/sys_style.h"
 #include "widgetkit/sys_text_edit.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QImage>
+#include <QPixmap>
+#include <QScrollBar>
 #include <QRegularExpression>
 #include <QTimer>
 
@@ -75,4 +79,24 @@ TEST_F(HistoryTest, TheMenuEntryOpensTheDialogModally)
     menu->actions().value(0)->trigger();
     EXPECT_EQ(seen, "[history of Other Tool]");
     delete menu;
+}
+
+TEST_F(HistoryTest, TheScrollBarShowsTheViewAtTheTopWithItsHandleAtTheTop)
+{
+    installDeltamaker(wd);
+    auto w = makeWindow();
+    w->resize(800, 500);
+    auto h = w->makeHistoryWindow(w->plugin("Deltamaker"));
+    h->show();
+    settleWindows();
+    QScrollBar *bar = h->browser()->verticalScrollBar();
+    ASSERT_TRUE(bar->isVisible()) << "the history should not fit";
+    ASSERT_EQ(bar->value(), bar->minimum());
+    EXPECT_EQ(bar->width(), 8);
+    // The kit's bar: "#ddd" with the handle darker, where the view is.
+    const QImage image = bar->grab().toImage();
+    const QRgb handle = QColor(darkenColor("#ddd", 0.25)).rgb(), groove = QColor("#dddddd").rgb();
+    auto at = [&](double fraction) { return image.pixel(image.width() / 2, int(image.height() * fraction)) | 0xff000000u; };
+    EXPECT_EQ(at(0.04), handle);
+    EXPECT_EQ(at(0.95), groove);
 }

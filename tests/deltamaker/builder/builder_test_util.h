@@ -110,6 +110,23 @@ public:
     std::vector<std::pair<int, std::string>> lines;
 };
 
+// A test with a temporary folder for its files.
+class FolderTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    std::string path(const std::string &name) const
+    {
+        return dir.filePath(QString::fromStdString(name)).toStdString();
+    }
+    // Writes `bytes` to the file `name` in the folder; its path.
+    std::string file(const std::string &name, const std::vector<uint8_t> &bytes) const
+    {
+        writeBytes(path(name), bytes);
+        return path(name);
+    }
+    QTemporaryDir dir;
+};
+
 // A request with the given paths ("" = none).
 inline PackRequest request(int method, const std::string &partition, const std::string &newPath,
                            const std::string &oldPath, const std::string &output,

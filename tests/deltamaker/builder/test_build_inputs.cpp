@@ -60,11 +60,11 @@ private:
     std::map<std::string, int> counts_;
 };
 
-class BuildInputs : public ::testing::Test {
+class BuildInputs : public FolderTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
+        FolderTest::SetUp();
         std::vector<uint8_t> t;
         std::string error;
         ASSERT_TRUE(Samples::makePartitionTable({{"cpu1", 0x8000, 0x100000}, {"data_ota", 0x108000, 0x80000},
@@ -75,12 +75,6 @@ protected:
         kTable = file("kpart.bin", t);
     }
     void TearDown() override { detail::set_build_step_hook(nullptr); }
-    std::string path(const std::string &name) { return dir.filePath(QString::fromStdString(name)).toStdString(); }
-    std::string file(const std::string &name, const std::vector<uint8_t> &bytes)
-    {
-        writeBytes(path(name), bytes);
-        return path(name);
-    }
     // One case per layout: the request and the images it is built from.
     struct Case {
         const char *name;
@@ -121,7 +115,6 @@ protected:
                 {"K4", false, 4, true, false, true}};
     }
 
-    QTemporaryDir dir;
     SinkRecorder sink;
     std::string zTable, kTable, oldPath, newPath, bootPath, nv1Path, nv2Path;
     std::vector<uint8_t> oldImage, newImage;

@@ -25,15 +25,8 @@ namespace {
 
 constexpr size_t kBlock = 20480;
 
-class BuilderSafety : public ::testing::Test {
+class BuilderSafety : public FolderTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
-    std::string path(const std::string &name) { return dir.filePath(QString::fromStdString(name)).toStdString(); }
-    std::string file(const std::string &name, const std::vector<uint8_t> &bytes)
-    {
-        writeBytes(path(name), bytes);
-        return path(name);
-    }
     std::string table(const std::string &name, const std::vector<Samples::PartitionSpec> &parts)
     {
         std::vector<uint8_t> t;
@@ -82,7 +75,6 @@ protected:
         return std::string::npos;
     }
 
-    QTemporaryDir dir;
     SinkRecorder sink;
 };
 
@@ -518,6 +510,49 @@ TEST_F(BuilderSafety, ProgressNamesEveryStage)
                                                 "in-place patch: compressing", "in-place patch: self-check",
                                                 "writing", "verifying", "done"}));
     EXPECT_EQ(blockPercents, (std::vector<int>{0, 25, 50, 75, 100}));
+}
+
+} // namespace
+
+namespace {
+
+// A file of 4 GiB and some bytes, sparse, starting with `head`.
+void sparseFile(const std::string &path, const std::vector<uint8_t> &head, off_t size)
+{
+    writeBytes(path, head);
+    ASSERT_EQ(::truncate(path.c_str(), size), 0);
+}
+
+// Sizes over 4 GiB are shown as they are, not cut to 32 bits.
+TEST_F(BuilderSafety, SizesOver4GiBAreShownWhole)
+{
+    const off_t big = (off_t(1) << 32) + 0x10;
+    std::string oldPath, newPath;
+    zPair(oldPath, newPath);
+    const std::string out = path("z.pkg");
+    const std::string table = path("big_table.bin");
+    sparseFile(table, readBytes(zTable()), big);
+    EXPECT_EQ(fota_make_package(request(1, table, newPath, oldPath, out)), -1);
+    EXPECT_TRUE(sink.has(1, "partition size 0x100000010 error\n")) << sink.joined();
+
+    const std::string boot = path("big_boot.bin");
+    sparseFile(boot, {1, 2, 3}, big);
+    EXPECT_EQ(fota_make_package(request(1, zTable(), newPath, oldPath, out, boot)), -1);
+    EXPECT_TRUE(sink.has(1, "boot file 0x100000010 too big than boot part 0x6000\n")) << sink.joined();
+
+    const std::string bigNew = path("big_new.bin");
+    sparseFile(bigNew, zImage(9, 100, "1.0.2"), big);
+    EXPECT_EQ(fota_make_package(request(1, zTable(), bigNew, oldPath, out)), -1);
+    EXPECT_TRUE(sink.has(1, "master part 0x100000 not enough, new file size:0x100000010\n")) << sink.joined();
+
+    const std::string a = file("a.bin", kImage(1, 5000, "K1", 0x82));
+    const std::string bigB = path("big_b.bin");
+    sparseFile(bigB, kImage(2, 200, "K2", 0x82), big);
+    EXPECT_EQ(fota_make_package(request(2, kTable(), bigB, a, out)), -1);
+    EXPECT_TRUE(sink.has(1, "master part size 0x180000 not enough, firmware size:0x100000010\n")) << sink.joined();
+    EXPECT_EQ(fota_make_package(request(2, kTable(), file("b.bin", kImage(2, 5000, "K2", 0x82)), a, out, boot)), -1);
+    EXPECT_TRUE(sink.has(1, "boot size 0x100000010 too big\n")) << sink.joined();
+    EXPECT_FALSE(exists(out));
 }
 
 } // namespace

@@ -109,7 +109,7 @@ TEST_F(PartitionTable, PredefinedZn3150EntriesWinOverTheFile)
 {
     std::vector<uint8_t> t;
     std::string error;
-    ASSERT_TRUE(Samples::makePartitionTable({{"boot", 0x100, 0x9000}, {"cpu1", 0x8000, 0x100000}},
+    ASSERT_TRUE(Samples::makePartitionTable({{"boot", 0x100, 0x7000}, {"cpu1", 0x8000, 0x100000}},
                                             t, error));
     const std::string p = writeTable(t);
     ASSERT_EQ(part_table_init(p.c_str(), 1), 0);
@@ -122,7 +122,7 @@ TEST_F(PartitionTable, PredefinedZn3150EntriesWinOverTheFile)
     ASSERT_EQ(part_table_init(p.c_str(), 2), 0);
     ASSERT_EQ(part_find("boot", &addr, &size), 0);
     EXPECT_EQ(addr, 0x100u);
-    EXPECT_EQ(size, 0x9000u);
+    EXPECT_EQ(size, 0x7000u);
 }
 
 TEST_F(PartitionTable, ValueWithSurroundingWords)
@@ -224,7 +224,7 @@ TEST_F(PartitionTable, WrittenTablesReadBackInOrder)
 {
     std::vector<Samples::PartitionSpec> parts;
     for (uint32_t i = 0; i < 64; ++i)
-        parts.push_back({"part_" + std::to_string(i), i * 0x1000u, 0x1000u + i});
+        parts.push_back({"part_" + std::to_string(i), i * 0x1000u, 0x1000u - i});
     std::vector<uint8_t> t;
     std::string error;
     ASSERT_TRUE(Samples::makePartitionTable(parts, t, error)) << error;
@@ -233,7 +233,7 @@ TEST_F(PartitionTable, WrittenTablesReadBackInOrder)
     for (uint32_t i = 0; i < 64; ++i) {
         EXPECT_EQ(std::string(part_table_entries()[i].name), "part_" + std::to_string(i));
         EXPECT_EQ(part_table_entries()[i].addr, i * 0x1000u);
-        EXPECT_EQ(part_table_entries()[i].size, 0x1000u + i);
+        EXPECT_EQ(part_table_entries()[i].size, 0x1000u - i);
     }
     parts.push_back({"sixteen_bytes_xx", 0, 1});
     EXPECT_FALSE(Samples::makePartitionTable({{"seventeen_bytes_x", 0, 1}}, t, error));

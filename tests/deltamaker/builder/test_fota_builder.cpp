@@ -57,10 +57,12 @@ protected:
         writeBytes(p, t);
         return p;
     }
+    // cpu1 from 0x8000, then data_ota, nv_usr and nv_amt one after the other.
     std::string zTable(uint32_t cpu1 = 0x100000, uint32_t ota = 0x80000)
     {
-        return table("zpart.bin", {{"cpu1", 0x8000, cpu1}, {"data_ota", 0x108000, ota},
-                                   {"nv_usr", 0x188000, 0x8000}, {"nv_amt", 0x190000, 0x4000}});
+        const uint32_t otaAt = 0x8000 + cpu1;
+        return table("zpart.bin", {{"cpu1", 0x8000, cpu1}, {"data_ota", otaAt, ota},
+                                   {"nv_usr", otaAt + ota, 0x8000}, {"nv_amt", otaAt + ota + 0x8000, 0x4000}});
     }
     std::string kTable(uint32_t uboot = 0x40000, uint32_t cpu = 0x300000)
     {

@@ -1,5 +1,6 @@
 // End to end through the real bin/deltamaker.
 #include "deltamaker/verify/package_verify.h"
+#include "tests/support/process_run.h"
 #include "tests/support/test_paths.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -15,27 +17,18 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
+#include <random>
+#include <vector>
+#include <zlib.h>
+
 namespace {
 
-struct CliRun {
-    int code = -1;
-    QString out;
-    QString err;
-};
+using CliRun = ProcessRun;
 
 CliRun deltamaker(const QStringList &args, const QString &cwd = QString())
 {
-    QProcess p;
-    if (!cwd.isEmpty())
-        p.setWorkingDirectory(cwd);
-    p.start(TestPaths::binDir() + "/deltamaker", args);
-    CliRun r;
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-        return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return runProcess(TestPaths::binDir() + "/deltamaker", args, cwd);
 }
 
 struct Case {
@@ -453,3 +446,189 @@ TEST_F(Cli, ReadersSayWhatTheyNeed)
 }
 
 } // namespace
+
+namespace {
+// Reads and rewrites files of the samples folder.
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeAll(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// A 4096-byte partition table of one record (`name`, `value` as stored), erased after it.
+QByteArray tableOfOneRecord(const QByteArray &name, const QByteArray &value)
+{
+    std::vector<uint8_t> t(4096, 0xFF);
+    std::fill(t.begin(), t.begin() + 36, 0);
+    const auto pad4 = [](size_t n) { return (n + 3) & ~size_t(3); };
+    const size_t len = 36 + pad4(size_t(name.size())) + pad4(size_t(value.size()) + 1);
+    uint8_t *rec = t.data() + 36;
+    std::fill(rec, rec + len, 0);
+    const auto put32 = [](uint8_t *p, uint32_t v) {
+        for (int i = 0; i < 4; ++i)
+            p[i] = uint8_t(v >> (8 * i));
+    };
+    put32(rec + 20, uint32_t(len));
+    put32(rec + 28, uint32_t(name.size()));
+    put32(rec + 32, uint32_t(value.size()));
+    std::memcpy(rec + 36, name.constData(), size_t(name.size()));
+    std::memcpy(rec + 36 + pad4(size_t(name.size())), value.constData(), size_t(value.size()));
+    put32(rec + 24, uint32_t(::crc32(0, rec + 28, uInt(len - 28))));
+    return QByteArray(reinterpret_cast<const char *>(t.data()), int(t.size()));
+}
+} // namespace
+
+// Files without a single record read as a table of none (erased space ends the records): they
+// are refused, for either board, instead of being listed as an empty table.
+TEST_F(Cli, PartitionsRefuseAFileWithoutEntries)
+{
+    QByteArray random(4096, '\0');
+    std::mt19937 rng(27);
+    for (char &c : random)
+        c = char(rng());
+    for (int at : {36, 1024}) // erased-looking at both places where records start
+        for (int i = at; i < at + 6; ++i)
+            random[i] = random[i] ? random[i] : '\x5a';
+    ASSERT_TRUE(writeAll(samples() + "/random.bin", random));
+    ASSERT_TRUE(writeAll(samples() + "/erased.bin", QByteArray(4096, '\xff')));
+    for (const char *file : {"random.bin", "erased.bin"}) {
+        for (const QStringList &board : {QStringList(), QStringList{"--board", "zn3150"},
+                                         QStringList{"--board", "klm4410"}}) {
+            SCOPED_TRACE(file + board.join(' ').toStdString());
+            const CliRun r = deltamaker(QStringList{"partitions", file} + board, samples());
+            EXPECT_EQ(r.code, 1);
+            EXPECT_EQ(r.out, QString("error: %1 holds no partition entry: it is erased or not a "
+                                     "partition table\n").arg(file));
+        }
+    }
+    // One valid record is a table.
+    ASSERT_TRUE(writeAll(samples() + "/one.bin", tableOfOneRecord("cpu", "0x40000 0x300000")));
+    const CliRun one = deltamaker({"partitions", "one.bin"}, samples());
+    EXPECT_EQ(one.code, 0) << one.out.toStdString();
+    EXPECT_TRUE(one.out.endsWith("\ncpu              0x00040000 0x00300000\n")) << one.out.toStdString();
+}
+
+// Names, versions and values read from files reach the terminal with their control characters
+// (and bytes that are not UTF-8) escaped, in every command that prints them.
+TEST_F(Cli, NamesFromFilesArePrintedEscaped)
+{
+    const auto isClean = [](const QString &text) {
+        for (const QChar c : text)
+            if ((c.unicode() < 0x20 && c != '\n' && c != '\t') || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
+                return false;
+        return !text.contains(QChar::ReplacementCharacter);
+    };
+    // partitions: the names of a table, and the value of a record the parser refuses.
+    const QString table = dir->path() + "/escapes.bin";
+    const CliRun made = deltamaker({"partitions", "--create", table, QString::fromUtf8("\x1b[2J\x1b[H:0:0x1000"),
+                                    QString::fromUtf8("cpu\xc2\x9b" "31m:0x1000:0x1000"),
+                                    QString::fromUtf8("\xe4\xb8\xad\xe6\x96\x87:0x2000:0x1000")});
+    ASSERT_EQ(made.code, 0) << made.err.toStdString();
+    const CliRun listed = deltamaker({"partitions", table});
+    EXPECT_EQ(listed.code, 0);
+    EXPECT_TRUE(listed.out.contains("\n\\x1b[2J\\x1b[H    0x00000000 0x00001000\n")) << listed.out.toStdString();
+    EXPECT_TRUE(listed.out.contains("\ncpu\\xc2\\x9b31m  ")) << listed.out.toStdString(); // C1 CSI
+    EXPECT_TRUE(listed.out.contains(QString::fromUtf8("\n\xe4\xb8\xad\xe6\x96\x87"))); // UTF-8 text stays
+    EXPECT_TRUE(isClean(listed.out));
+    ASSERT_TRUE(writeAll(samples() + "/badvalue.bin", tableOfOneRecord("cpu", "\x1b[2J\nsize\x7f\xff")));
+    const CliRun bad = deltamaker({"partitions", "badvalue.bin"}, samples());
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_TRUE(bad.out.endsWith("error: part parser failed(\\x1b[2J\\x0asize\\x7f\\xff)\n")) << bad.out.toStdString();
+
+    // info and verify: a record name and a version text of a package.
+    const Case &c = cases()[3]; // KLM4410 blocks: "uboot" is the first record
+    QStringList build = {"build", "--method", "1"};
+    build << c.inputs << "--output" << "names.pkg";
+    ASSERT_EQ(deltamaker(build, samples()).code, 0);
+    QByteArray pkg = readAll(samples() + "/names.pkg");
+    ASSERT_GT(pkg.size(), 128);
+    pkg.replace(112, 6, QByteArray("\x1b[2J\0\0", 6));    // the first record's name
+    pkg.replace(80, 5, QByteArray("\x1b]0;x", 5));        // the target version
+    ASSERT_TRUE(writeAll(samples() + "/names.pkg", pkg));
+    const CliRun info = deltamaker({"info", "names.pkg"}, samples());
+    EXPECT_EQ(info.code, 1); // the CRC no longer matches
+    EXPECT_TRUE(info.out.contains("\n  0   \\x1b[2J ")) << info.out.toStdString();
+    EXPECT_TRUE(info.out.contains("target version:  \"\\x1b]0;x")) << info.out.toStdString();
+    EXPECT_TRUE(isClean(info.out)) << info.out.toStdString();
+    QStringList verify = {"verify", "names.pkg"};
+    verify << c.inputs;
+    const CliRun v = deltamaker(verify, samples());
+    EXPECT_EQ(v.code, 1);
+    EXPECT_TRUE(v.out.contains("record is named \"\\x1b[2J\"")) << v.out.toStdString();
+    EXPECT_TRUE(isClean(v.out)) << v.out.toStdString();
+
+    // build: the version text of an image goes into the log.
+    QByteArray image = readAll(samples() + "/klm4410/cz_new.bin");
+    ASSERT_GT(image.size(), 112);
+    image.replace(96, 8, QByteArray("\x1b[2Jv9\0\0", 8));
+    ASSERT_TRUE(writeAll(samples() + "/escaped_new.bin", image));
+    const CliRun b = deltamaker({"build", "--method", "0", "--partition", "klm4410/partition.bin", "--new",
+                                 "escaped_new.bin", "--output", "escaped.pkg"},
+                                samples());
+    EXPECT_EQ(b.code, 0) << b.out.toStdString();
+    EXPECT_TRUE(b.out.contains("version \\x1b[2Jv9")) << b.out.toStdString();
+    EXPECT_TRUE(isClean(b.out)) << b.out.toStdString();
+}
+
+// The A/B layout has no checksum over its boot image: info says so instead of calling every CRC
+// valid as if that covered the package, and only verify --boot catches a changed boot byte.
+TEST_F(Cli, AbPackageSaysItsBootImageIsCoveredByNoChecksum)
+{
+    const Case &c = cases()[4];
+    ASSERT_EQ(c.method, 2);
+    QStringList build = {"build", "--method", "2"};
+    build << c.inputs << "--output" << "ab.pkg";
+    ASSERT_EQ(deltamaker(build, samples()).code, 0);
+    const qint64 boot = QFile(samples() + "/klm4410/boot.bin").size();
+    const QString note = QString("note: in the A/B layout no checksum covers the boot image (bytes 112-%1): the\n"
+                                 "      CRC-32s above say nothing of it, and only a comparison with the boot file,\n"
+                                 "      \"deltamaker verify FILE --boot BOOT ...\", can check it.\n")
+                             .arg(111 + boot);
+    QByteArray pkg = readAll(samples() + "/ab.pkg");
+    for (const qint64 at : {qint64(112), 112 + boot / 2, 111 + boot}) {
+        SCOPED_TRACE(at);
+        QByteArray flipped = pkg;
+        flipped[int(at)] = char(flipped[int(at)] ^ 0x01);
+        ASSERT_TRUE(writeAll(samples() + "/ab_flipped.pkg", flipped));
+        const CliRun info = deltamaker({"info", "ab_flipped.pkg"}, samples());
+        EXPECT_EQ(info.code, 0) << info.out.toStdString(); // nothing it can see is wrong
+        EXPECT_TRUE(info.out.contains("CRC-32:          0x")) << info.out.toStdString();
+        EXPECT_TRUE(info.out.contains(" valid (covers header bytes 16-111 only)\n"));
+        EXPECT_TRUE(info.out.contains(QString("boot image:      %1 bytes at 112, covered by no checksum\n").arg(boot)));
+        EXPECT_TRUE(info.out.endsWith(note)) << info.out.toStdString();
+        QStringList verify = {"verify", "ab_flipped.pkg"};
+        verify << c.inputs;
+        const CliRun v = deltamaker(verify, samples());
+        EXPECT_EQ(v.code, 1);
+        EXPECT_TRUE(v.out.contains("boot image")) << v.out.toStdString();
+    }
+    const CliRun json = deltamaker({"info", "ab.pkg", "--json"}, samples());
+    const QJsonObject doc = QJsonDocument::fromJson(json.out.toUtf8()).object();
+    const QJsonArray unchecked = doc.value("unchecked").toArray();
+    ASSERT_EQ(unchecked.size(), 1) << json.out.toStdString();
+    EXPECT_EQ(unchecked[0].toObject().value("what").toString(), "boot image");
+    EXPECT_EQ(unchecked[0].toObject().value("offset").toInt(), 112);
+    EXPECT_EQ(unchecked[0].toObject().value("size").toInt(), boot);
+    EXPECT_TRUE(doc.value("findings").isArray()) << json.out.toStdString();
+
+    // Every other layout's checksums cover the whole package.
+    for (const Case &other : cases()) {
+        if (other.method == 2)
+            continue;
+        SCOPED_TRACE(other.package);
+        QStringList b = {"build", "--method", QString::number(other.method)};
+        b << other.inputs << "--output" << other.package;
+        ASSERT_EQ(deltamaker(b, samples()).code, 0);
+        const CliRun i = deltamaker({"info", other.package}, samples());
+        EXPECT_FALSE(i.out.contains("no checksum")) << i.out.toStdString();
+        EXPECT_FALSE(i.out.contains("note:"));
+        const CliRun j = deltamaker({"info", other.package, "--json"}, samples());
+        EXPECT_TRUE(QJsonDocument::fromJson(j.out.toUtf8()).object().value("unchecked").toArray().isEmpty());
+    }
+}
