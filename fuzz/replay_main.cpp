@@ -1,6 +1,8 @@
 // Runs a fuzz target's entry point over kept inputs, in the normal build: each argument is a
 // file or a folder of files. Files in a folder named "pending" are listed and skipped: they
-// wait for a fix that is not yet in (see tests/fuzz-regressions/README.md).
+// wait for a fix that is not yet in (see tests/fuzz-regressions/README.md). An input that
+// takes longer than 10 seconds (the fuzzers allow 2) fails the replay: slowness is a finding.
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -19,6 +21,7 @@ int main(int argc, char **argv)
     LLVMFuzzerInitialize(&argc, &argv);
     std::vector<fs::path> files;
     int pending = 0;
+    int slow = 0;
     for (int i = 1; i < argc; ++i) {
         const fs::path arg(argv[i]);
         std::error_code ec;
@@ -45,8 +48,15 @@ int main(int argc, char **argv)
                                          std::istreambuf_iterator<char>());
         std::printf("replaying %s (%zu bytes)\n", file.c_str(), bytes.size());
         std::fflush(stdout);
+        const auto start = std::chrono::steady_clock::now();
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (seconds > 10) {
+            std::printf("too slow: %s took %.1f s\n", file.c_str(), seconds);
+            ++slow;
+        }
     }
-    std::printf("%zu inputs replayed, %d pending\n", files.size(), pending);
-    return 0;
+    std::printf("%zu inputs replayed, %d pending, %d too slow\n", files.size(), pending, slow);
+    return slow == 0 ? 0 : 1;
 }

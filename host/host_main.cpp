@@ -6,6 +6,7 @@
 #include "host/languages/fixed_texts.h"
 #include "host/languages/lang_store.h"
 #include "host/main_window.h"
+#include "host/packages/import_pkg_window.h"
 #include "host/plugin_info.h"
 #include "widgetkit/sys_app.h"
 
@@ -31,6 +32,7 @@ int runHost(const AppArgs &args, const std::string &mutexName)
     // plain second start is refused again.
     if (mutex != 1 && isRelaunched())
         Platform::acquireInstanceLockWhenFree(mutexName);
+    ImportPkgWindow::recoverInterruptedInstall();
     MainWindow *window = MainWindow::instance();
     window->init(args);
     window->show();

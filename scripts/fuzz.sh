@@ -3,10 +3,13 @@
 # libFuzzer, AddressSanitizer and UndefinedBehaviorSanitizer in build-fuzz/.
 #   scripts/fuzz.sh [SECONDS] [TARGET...]   SECONDS per target (default 60); default all targets
 # Each corpus (build-fuzz/corpus/<target>/, kept between runs) is seeded by the target itself
-# from generated samples. A crashing input is minimised and kept in
-# tests/fuzz-regressions/<target>/, which the normal build's ctest replays (fuzz_regressions_*).
+# from generated samples. Every input runs under a time limit and a memory limit: an input that
+# takes longer than FUZZ_TIMEOUT seconds (default 2) or makes the process pass FUZZ_RSS_MB MB
+# resident (default 512, sanitizers included) is a finding, as a crash is. A finding is
+# minimised and kept in tests/fuzz-regressions/<target>/, which the normal build's ctest replays
+# (fuzz_regressions_*).
 # Environment: FUZZ_JOBS targets at once (default: the number of cores), FUZZ_NICE niceness of
-# the fuzzers (default 10).
+# the fuzzers (default 10), FUZZ_TIMEOUT, FUZZ_RSS_MB.
 set -euo pipefail
 TESSEL_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 source "$TESSEL_ROOT/scripts/setup.sh"
@@ -16,6 +19,10 @@ seconds="${1:-60}"
 [[ "$seconds" =~ ^[0-9]+$ ]] || tessel_fail "usage: scripts/fuzz.sh [SECONDS] [TARGET...]"
 jobs="${FUZZ_JOBS:-$(nproc)}"
 niceness="${FUZZ_NICE:-10}"
+timeout="${FUZZ_TIMEOUT:-2}"
+rss_mb="${FUZZ_RSS_MB:-512}"
+[[ "$timeout" =~ ^[0-9]+$ && "$rss_mb" =~ ^[0-9]+$ ]] || tessel_fail "FUZZ_TIMEOUT and FUZZ_RSS_MB are whole numbers"
+limits=(-timeout="$timeout" -rss_limit_mb="$rss_mb")
 out="$TESSEL_ROOT/build-fuzz"
 kept="$TESSEL_ROOT/tests/fuzz-regressions"
 
@@ -31,8 +38,10 @@ if [ ${#targets[@]} -eq 0 ]; then
 fi
 [ ${#targets[@]} -gt 0 ] || tessel_fail "no fuzz targets in $out/bin"
 
-# Leaks are not findings here: Qt keeps caches for the life of the process.
-export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:${ASAN_OPTIONS:-}"
+# Leaks are not findings here: Qt keeps caches for the life of the process. A smaller
+# quarantine of freed memory (64 MB, not 256) keeps the resident size close to what the input
+# costs, so that the memory limit means something.
+export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1:quarantine_size_mb=64:${ASAN_OPTIONS:-}"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1:${UBSAN_OPTIONS:-}"
 
 # run_target NAME: seeds, fuzzes for $seconds, minimises what crashed. Output in logs/NAME.log.
@@ -51,21 +60,22 @@ run_target() {
   [ -f "$TESSEL_ROOT/fuzz/$t.dict" ] && dict=(-dict="$TESSEL_ROOT/fuzz/$t.dict")
   # -close_fd_mask=1: the patch generators report on standard output.
   nice -n "$niceness" "$bin" "$corpus" "$seeds" "${dict[@]}" -max_total_time="$seconds" \
-    -print_final_stats=1 -timeout=30 -rss_limit_mb=1024 -close_fd_mask=1 \
+    -print_final_stats=1 "${limits[@]}" -close_fd_mask=1 \
     -artifact_prefix="$artifacts/" >>"$log" 2>&1 || true
   local found
   for found in "$artifacts"/crash-* "$artifacts"/oom-* "$artifacts"/timeout-* "$artifacts"/leak-*; do
     [ -f "$found" ] || continue
     mkdir -p "$kept/$t"
     local keep="$kept/$t/$(basename "$found")"
-    nice -n "$niceness" "$bin" -minimize_crash=1 -max_total_time=60 -timeout=30 \
-      -rss_limit_mb=1024 -close_fd_mask=1 -exact_artifact_path="$keep" "$found" \
+    nice -n "$niceness" "$bin" -minimize_crash=1 -max_total_time=60 "${limits[@]}" \
+      -close_fd_mask=1 -exact_artifact_path="$keep" "$found" \
       >>"$out/logs/$t.minimize.log" 2>&1 || true
     [ -s "$keep" ] || cp "$found" "$keep"
   done
 }
 
-echo "fuzzing ${#targets[@]} targets for ${seconds} s each, $jobs at a time"
+echo "fuzzing ${#targets[@]} targets for ${seconds} s each, $jobs at a time," \
+  "at most ${timeout} s and ${rss_mb} MB per input"
 running=0
 for t in "${targets[@]}"; do
   run_target "$t" &
@@ -78,7 +88,7 @@ done
 wait
 
 failed=()
-printf '\n%-16s %14s %10s %8s\n' target executions coverage crashes
+printf '\n%-16s %14s %10s %8s\n' target executions coverage findings
 for t in "${targets[@]}"; do
   log="$out/logs/$t.log"
   execs="$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | tail -1 | awk '{print $2}')"

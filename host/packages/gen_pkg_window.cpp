@@ -65,7 +65,7 @@ QString GenPkgWindow::text(const char *key) const
 
 bool GenPkgWindow::addFile(const QString &path)
 {
-    if (m_packList.contains(path))
+    if (m_listed.contains(path))
         return true;
     QString relative;
     if (!Packages::relativeToWorkDir(path, QDir::currentPath(), relative)) {
@@ -82,6 +82,7 @@ bool GenPkgWindow::addFile(const QString &path)
     m_table->setRowTexts(row, {name, folder});
     m_table->ensureItem(row, 0)->setData(Qt::UserRole, path);
     m_packList << path;
+    m_listed.insert(path);
     return true;
 }
 
@@ -102,13 +103,16 @@ void GenPkgWindow::clearList()
 {
     m_table->clearContents();
     m_packList.clear();
+    m_listed.clear();
 }
 
 bool GenPkgWindow::openTemplate(const QString &templatePath)
 {
     QStringList files;
-    if (!Packages::loadTemplate(templatePath, files)) {
-        showErrorText(m_groupTitle, text("genPkg/tempMgr/tempLoadFailed"));
+    QString why;
+    if (!Packages::loadTemplate(templatePath, files, &why)) {
+        // The box names the file and its fault on a second line.
+        showErrorText(m_groupTitle, text("genPkg/tempMgr/tempLoadFailed") + QLatin1Char('\n') + why);
         return false;
     }
     clearList();
@@ -182,4 +186,5 @@ void GenPkgWindow::removeRow(int row)
     const QString path = m_table->ensureItem(row, 0)->data(Qt::UserRole).toString();
     m_table->removeRow(row);
     m_packList.removeOne(path);
+    m_listed.remove(path);
 }

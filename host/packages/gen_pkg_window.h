@@ -4,6 +4,7 @@
 
 #include "widgetkit/sys_dialog.h"
 
+#include <QSet>
 #include <QStringList>
 
 class MainWindow;
@@ -50,6 +51,7 @@ private:
 
     MainWindow *m_main;
     QStringList m_packList;
+    QSet<QString> m_listed;  // the paths of m_packList, for a quick test of a new one
     QString m_groupTitle;
     SysFileSelect *m_template = nullptr;
     SysButton *m_saveTemplate = nullptr;

@@ -3,6 +3,7 @@
 #include "common/dialogs.h"
 #include "host/packages/package_installer.h"
 #include "host/packages/package_window_util_p.h"
+#include "host/languages/lang_store.h"
 #include "host/plugin_info.h"
 #include "widgetkit/sys_button.h"
 #include "widgetkit/sys_file_select.h"
@@ -12,6 +13,8 @@
 
 #include <QDir>
 #include <QFontMetrics>
+
+#include <cstdio>
 
 namespace {
 
@@ -120,4 +123,18 @@ bool ImportPkgWindow::installPackage(const QString &packagePath)
 void ImportPkgWindow::clearLog()
 {
     m_log->clearContents();
+}
+
+void ImportPkgWindow::recoverInterruptedInstall()
+{
+    LangStore texts;
+    Packages::PackageInstaller installer(
+        QDir::currentPath(), nullptr, [&texts](const Packages::PackageMessage &message) {
+            QString pattern = texts.find(QStringLiteral("Tessel"), message.key);
+            if (pattern.isEmpty())
+                pattern = message.key + QStringLiteral(" %s");
+            std::fprintf(stderr, "Tessel: %s\n",
+                         formatPattern(pattern, message.args).toLocal8Bit().constData());
+        });
+    installer.recover();
 }

@@ -28,6 +28,11 @@ public:
     SysButton *clearButton() const { return m_clear; }
     SysTable *logTable() const { return m_log; }
 
+    // For the host at start, before any window: undoes an installation that was interrupted
+    // in the working folder (or removes the backups of one that had ended) and writes what it
+    // did to standard error, in the host's current language.
+    static void recoverInterruptedInstall();
+
 private:
     QString text(const char *key) const;
     void log(int level, const QString &message);

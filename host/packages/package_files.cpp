@@ -1,5 +1,7 @@
 #include "host/packages/package_files.h"
 
+#include "host/packages/signal_guard_p.h"
+#include "widgetkit/sys_regular_file.h"
 #include "widgetkit/sys_xml_document.h"
 
 #include <QDir>
@@ -24,19 +26,28 @@ void fail(PackageMessage *error, const char *key, const QString &arg)
         *error = PackageMessage{PackageMessage::Error, QLatin1String(key), {arg}};
 }
 
-// Reads a whole source file of at most `limit` bytes.
-bool readSource(const QString &path, qint64 limit, QByteArray &data, bool &tooLarge)
+// Reads a file to pack: a regular file of at most `limit` bytes that is, links resolved,
+// inside the working folder (as an installation would write it).
+bool readSource(const QString &path, const QString &canonicalWorkDir, qint64 limit, QByteArray &data,
+                PackageMessage *error)
 {
-    tooLarge = false;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    if (file.size() > limit) {
-        tooLarge = true;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    if (canonical.isEmpty()) {
+        fail(error, "genPkg/cannotReadFmt", path);
         return false;
     }
-    data = file.readAll();
-    return file.error() == QFileDevice::NoError;
+    if (!canonical.startsWith(canonicalWorkDir + QLatin1Char('/'))) {
+        fail(error, "genPkg/linkLeavesWorkDirFmt", path);
+        return false;
+    }
+    SysRegularFile::Status status;
+    if (SysRegularFile::readFile(canonical, limit, data, &status))
+        return true;
+    fail(error, status == SysRegularFile::NotRegular ? "genPkg/notAFileFmt"
+                : status == SysRegularFile::TooLarge ? "genPkg/packTooLargeFmt"
+                                                     : "genPkg/cannotReadFmt",
+         path);
+    return false;
 }
 
 } // namespace
@@ -44,6 +55,9 @@ bool readSource(const QString &path, qint64 limit, QByteArray &data, bool &tooLa
 bool writePackage(const QStringList &packList, const QString &packagePath, PackageMessage *error)
 {
     const QString workDir = QDir::currentPath();
+    const QString canonicalWorkDir = QFileInfo(workDir).canonicalFilePath();
+    // Interrupted, the half-written package goes before the process ends.
+    Internal::SignalGuard guard;
     QSaveFile out(packagePath);
     if (!out.open(QIODevice::WriteOnly)) {
         fail(error, "genPkg/cannotWriteFmt", packagePath);
@@ -51,6 +65,11 @@ bool writePackage(const QStringList &packList, const QString &packagePath, Packa
     }
     qint64 total = 0;
     for (const QString &file : packList) {
+        if (Internal::SignalGuard::caught()) {
+            fail(error, "genPkg/interruptedFmt", packagePath);
+            out.cancelWriting();
+            return false;
+        }
         QString relative;
         QByteArray rawPath;
         if (!relativeToWorkDir(file, workDir, relative) || !encodePath(relative, rawPath)) {
@@ -59,9 +78,7 @@ bool writePackage(const QStringList &packList, const QString &packagePath, Packa
             return false;
         }
         QByteArray data;
-        bool tooLarge = false;
-        if (!readSource(file, kMaxPackageSize - total, data, tooLarge)) {
-            fail(error, tooLarge ? "genPkg/packTooLargeFmt" : "genPkg/cannotReadFmt", file);
+        if (!readSource(file, canonicalWorkDir, kMaxPackageSize - total, data, error)) {
             out.cancelWriting();
             return false;
         }
@@ -78,6 +95,11 @@ bool writePackage(const QStringList &packList, const QString &packagePath, Packa
             return false;
         }
     }
+    if (Internal::SignalGuard::caught()) {
+        fail(error, "genPkg/interruptedFmt", packagePath);
+        out.cancelWriting();
+        return false;
+    }
     if (!out.commit()) {
         fail(error, "genPkg/cannotWriteFmt", packagePath);
         return false;
@@ -87,42 +109,47 @@ bool writePackage(const QStringList &packList, const QString &packagePath, Packa
 
 bool readPackageFile(const QString &packagePath, QByteArray &bytes, PackageMessage *error)
 {
-    QFile file(packagePath);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = PackageMessage{PackageMessage::Error, QStringLiteral("importPkg/plugin/canNotOpen"), {}};
-        return false;
-    }
-    if (file.size() > kMaxPackageSize) {
+    // A device, FIFO or folder is refused before a byte is read; a file is read no further than
+    // the size it had when opened.
+    SysRegularFile::Status status;
+    if (SysRegularFile::readFile(packagePath, kMaxPackageSize, bytes, &status))
+        return true;
+    if (status == SysRegularFile::NotRegular)
+        fail(error, "importPkg/notAFileFmt", packagePath);
+    else if (status == SysRegularFile::TooLarge)
         fail(error, "importPkg/packageTooLargeFmt", packagePath);
-        return false;
-    }
-    bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError || bytes.size() != file.size()) {
-        if (error)
-            *error = PackageMessage{PackageMessage::Error, QStringLiteral("importPkg/plugin/canNotOpen"), {}};
-        return false;
-    }
-    return true;
+    else if (error)
+        *error = PackageMessage{PackageMessage::Error, QStringLiteral("importPkg/plugin/canNotOpen"), {}};
+    return false;
 }
 
-bool loadTemplate(const QString &templatePath, QStringList &files)
+bool loadTemplate(const QString &templatePath, QStringList &files, QString *why)
 {
     SysXmlDocument doc;
-    if (!doc.load(templatePath))
+    if (!doc.load(templatePath)) {
+        if (why)
+            *why = doc.errorString();
         return false;
+    }
+    auto refuse = [&](const QString &what) {
+        if (why)
+            *why = QStringLiteral("%1: %2").arg(templatePath, what);
+        return false;
+    };
     const QDomElement root = doc.documentElement();
     if (root.tagName() != kRoot)
-        return false;
+        return refuse(QStringLiteral("the root element is not ROOT"));
     const QString workDir = QDir::currentPath();
     QStringList loaded;
     for (QDomNode node = root.firstChild(); !node.isNull(); node = node.nextSibling()) {
         const QDomElement element = node.toElement();
         if (element.isNull() || element.tagName() != kFile)
-            return false;
+            return refuse(QStringLiteral("ROOT holds something other than FILE elements (line %1)")
+                              .arg(node.lineNumber()));
         const QString relative = element.attribute(kValue);
         if (!isPlainRelativePath(relative))
-            return false;
+            return refuse(QStringLiteral("the VALUE \"%1\" is not a plain path inside the working "
+                                         "folder (line %2)").arg(relative.left(200)).arg(node.lineNumber()));
         loaded << QStringLiteral("%1/%2").arg(workDir, relative);
     }
     files = loaded;
@@ -138,7 +165,9 @@ bool saveTemplate(const QStringList &packList, const QString &templatePath)
     doc.appendChild(root);
     for (const QString &file : packList) {
         QString relative;
-        if (!relativeToWorkDir(file, workDir, relative))
+        QByteArray gbk;
+        // A path GBK cannot hold would come back changed.
+        if (!relativeToWorkDir(file, workDir, relative) || !encodePath(relative, gbk))
             return false;
         QDomElement element = doc.createElement(kFile);
         element.setAttribute(kValue, relative);

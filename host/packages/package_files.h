@@ -12,22 +12,25 @@
 namespace Packages {
 
 // Packs the files of `packList`, in order, into a package at `packagePath`. False when a path
-// is not below the working folder, a source cannot be read, the package would pass the 32-bit
-// limits or cannot be written; `error` (when given) then says which.
+// is not below the working folder or leads out of it through a link, a source is not a regular
+// file or cannot be read, the package would pass the 32-bit limits or cannot be written;
+// `error` (when given) then says which. Sources are read no further than their size at the
+// open, so a file that grows meanwhile cannot make the package pass the limits.
 bool writePackage(const QStringList &packList, const QString &packagePath,
                   PackageMessage *error = nullptr);
 
-// Reads a whole package file of at most kMaxPackageSize bytes. False, with `error` (when
-// given) saying why, when it cannot be read or is too large.
+// Reads a whole package file: a regular file of at most kMaxPackageSize bytes (a device or
+// FIFO is refused before a byte is read). False, with `error` (when given) saying why.
 bool readPackageFile(const QString &packagePath, QByteArray &bytes, PackageMessage *error = nullptr);
 
 // Reads a template: a "ROOT" element whose children are all "FILE" elements, each naming a
 // plain path relative to the working folder in "VALUE". `files` gets the absolute paths in
-// order (empty for a ROOT without children). False, with `files` untouched, otherwise.
-bool loadTemplate(const QString &templatePath, QStringList &files);
+// order (empty for a ROOT without children). False, with `files` untouched and `why` (when
+// given) naming the file and the fault, otherwise.
+bool loadTemplate(const QString &templatePath, QStringList &files, QString *why = nullptr);
 
 // Writes a template of `packList` (GBK, one blank per level). False when a path is not below
-// the working folder or the file cannot be written.
+// the working folder or cannot be written in GBK, or the file cannot be written.
 bool saveTemplate(const QStringList &packList, const QString &templatePath);
 
 } // namespace Packages

@@ -7,12 +7,15 @@
 #include "common/text_format.h"
 #include "host/packages/package_files.h"
 #include "host/packages/package_installer.h"
+#include "host/packages/signal_guard_p.h"
 #include "widgetkit/sys_xml_document.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -22,7 +25,8 @@ const char kUsage[] =
     "       tessel-pkg [-C DIR] list PKG.plug\n"
     "       tessel-pkg [-C DIR] install PKG.plug\n"
     "Paths in templates and packages are relative to the working folder (DIR with -C).\n"
-    "install checks the whole package first and puts back what it changed when it fails.\n"
+    "install checks the whole package first and puts back what it changed when it fails or is\n"
+    "interrupted; an installation that was killed is undone by the next one.\n"
     "Exit codes: 0 done, 1 refused or failed, 2 usage.\n";
 
 enum Exit { Done = 0, Failed = 1, Usage = 2 };
@@ -78,8 +82,12 @@ QString absolute(const QString &path)
 Exit pack(const QString &templatePath, const QString &packagePath)
 {
     QStringList files;
-    if (!Packages::loadTemplate(absolute(templatePath), files))
+    QString why;
+    if (!Packages::loadTemplate(absolute(templatePath), files, &why)) {
+        if (!why.isEmpty())
+            printLine(stderr, QStringLiteral("tessel-pkg: ") + why);
         return fail("genPkg/tempMgr/tempLoadFailed");
+    }
     if (files.isEmpty())
         return fail("genPkg/packListIsEmpty");
     Packages::PackageMessage error;
@@ -111,6 +119,14 @@ Exit install(const QString &packagePath)
     const QString path = absolute(packagePath);
     report({Packages::PackageMessage::Info, QStringLiteral("importPkg/plugin/startInstallFmt"), {path}});
     Packages::PackageInstaller installer(QDir::currentPath(), nullptr, &report);
+    // For tests of interrupted installations: the process stops itself after that change.
+    bool ok = false;
+    const int stopAt = qEnvironmentVariableIntValue("TESSEL_PKG_STOP_AT", &ok);
+    if (ok)
+        installer.setStepHook([stopAt](int step) {
+            if (step == stopAt)
+                ::raise(SIGSTOP);
+        });
     if (!installer.installPackage(path))
         return fail("importPkg/plugin/install/failed");
     printLine(stdout, text(QStringLiteral("importPkg/plugin/install/success")));
@@ -130,6 +146,8 @@ Exit usage(const char *problem)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // Refused files are reported once, by the command that read them.
+    QLoggingCategory::setFilterRules(QStringLiteral("tessel.xml.warning=false"));
     QStringList args = app.arguments().mid(1);
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::fputs(kUsage, stdout);
@@ -148,6 +166,9 @@ int main(int argc, char *argv[])
     if (args.isEmpty())
         return usage(nullptr);
     const QString command = args.takeFirst();
+    // An interrupted pack or install is reported, and put back, before the signal ends the
+    // process.
+    Packages::Internal::SignalGuard guard;
     if (command == QLatin1String("pack") && args.size() == 2)
         return pack(args[0], args[1]);
     if (command == QLatin1String("list") && args.size() == 1)

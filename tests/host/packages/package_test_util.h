@@ -36,7 +36,7 @@ inline QByteArray package(const QVector<QPair<QString, QByteArray>> &files)
 }
 
 // Every file and folder below `root` (links not followed) with the hash of each file's bytes
-// and its mode.
+// and its mode; FIFOs, devices and sockets by their kind.
 inline QMap<QString, QString> snapshot(const QString &root)
 {
     QMap<QString, QString> out;
@@ -50,6 +50,8 @@ inline QMap<QString, QString> snapshot(const QString &root)
             out[rel] = QStringLiteral("link ") + fi.symLinkTarget();
         else if (fi.isDir())
             out[rel] = QStringLiteral("dir");
+        else if (!fi.isFile())
+            out[rel] = QStringLiteral("special"); // a FIFO would block the read
         else
             out[rel] = QString::fromLatin1(
                            QCryptographicHash::hash(readBytes(path), QCryptographicHash::Sha256).toHex())

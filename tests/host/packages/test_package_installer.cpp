@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Packages;
@@ -256,5 +260,93 @@ TEST_F(Installer, UnreadablePackageFile)
     PackageInstaller installer(wd.path(), nullptr, [this](const PackageMessage &m) { log << m.key; });
     EXPECT_FALSE(installer.installPackage(wd.file("missing.plug")));
     EXPECT_FALSE(installer.installPackage(wd.path()));
-    EXPECT_EQ(log, (QStringList{"importPkg/plugin/canNotOpen", "importPkg/plugin/canNotOpen"}));
+    EXPECT_EQ(log, (QStringList{"importPkg/plugin/canNotOpen", "importPkg/notAFileFmt"}));
+}
+
+namespace {
+
+mode_t modeOf(const QString &path)
+{
+    struct stat st;
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Makes the file immutable (root on file systems that have the flag); false when that cannot be.
+bool setImmutable(const QString &path, bool on)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+TEST_F(Installer, ReplacedFilesKeepTheirMode)
+{
+    const struct {
+        const char *path;
+        mode_t mode;
+    } files[] = {{"r444.txt", 0444}, {"bin/r555", 0555}, {"r400.cfg", 0400}, {"r640.cfg", 0640}, {"r4755", 04755}};
+    QVector<QPair<QString, QByteArray>> entries;
+    for (const auto &f : files) {
+        ASSERT_TRUE(writeBytes(wd.file(f.path), "old"));
+        ASSERT_EQ(::chmod(QFile::encodeName(wd.file(f.path)).constData(), f.mode), 0);
+        entries.push_back({f.path, "new"});
+    }
+    entries.push_back({"fresh.txt", "new"});
+    ASSERT_TRUE(install(PackageTest::package(entries))) << log.join('\n').toStdString();
+    for (const auto &f : files) {
+        EXPECT_EQ(readBytes(wd.file(f.path)), "new") << f.path;
+        EXPECT_EQ(modeOf(wd.file(f.path)), f.mode) << f.path;
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(modeOf(wd.file("fresh.txt")), 0666 & ~mask);
+}
+
+TEST_F(Installer, AFileThatCannotBeReplacedFailsTheInstallationAndStaysAsItWas)
+{
+    ASSERT_TRUE(writeBytes(wd.file("a.txt"), "old a"));
+    ASSERT_TRUE(writeBytes(wd.file("docs/readme.txt"), "old readme"));
+    const auto before = snapshot(wd.path());
+    // An immutable file where the file system and the user allow it; else a folder the user
+    // cannot write in (root may write anywhere, so then this case cannot be made).
+    const bool immutable = setImmutable(wd.file("docs/readme.txt"), true);
+    if (!immutable) {
+        if (::geteuid() == 0)
+            GTEST_SKIP() << "neither the immutable flag nor folder permissions can stop root here";
+        ASSERT_TRUE(QFile::setPermissions(wd.file("docs"), QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    }
+    const bool ok = install(PackageTest::package({{"a.txt", "new a"}, {"docs/readme.txt", "new"}, {"b.txt", "b"}}));
+    if (immutable)
+        setImmutable(wd.file("docs/readme.txt"), false);
+    else
+        QFile::setPermissions(wd.file("docs"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(snapshot(wd.path()), before);
+    EXPECT_EQ(readBytes(wd.file("docs/readme.txt")), "old readme");
+    EXPECT_EQ(keys("ERROR"), QStringList{immutable ? "importPkg/writeFileFailFmt" : "importPkg/backupFailFmt"});
+    EXPECT_FALSE(log.join('\n').contains("restoreFileFailFmt"));
+    // The file that was replaced comes back.
+    EXPECT_TRUE(keys("INFO").contains("importPkg/restoreFileFmt"));
+}
+
+TEST_F(Installer, NoBackupOutlivesAnInstallation)
+{
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(writeBytes(wd.file(QStringLiteral("f%1.txt").arg(i)), "old"));
+    QVector<QPair<QString, QByteArray>> entries;
+    for (int i = 0; i < 30; ++i)
+        entries.push_back({QStringLiteral("f%1.txt").arg(i), "new"});
+    ASSERT_TRUE(install(PackageTest::package(entries)));
+    ASSERT_TRUE(install(PackageTest::package(entries)));
+    entries.push_back({"f0.txt/x", "cannot"});
+    EXPECT_FALSE(install(PackageTest::package(entries)));
+    EXPECT_EQ(QDir(wd.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 30);
 }

@@ -12,8 +12,10 @@
 #include "widgetkit/sys_line_edit.h"
 #include "widgetkit/sys_menu.h"
 #include "widgetkit/sys_table.h"
+#include "widgetkit/sys_xml_document.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHeaderView>
 #include <QTest>
 #include <QTimer>
@@ -273,7 +275,8 @@ TEST_F(PackageWindows, GeneratorSavesOpensAndPacks)
     EXPECT_FALSE(w.openTemplate(wd.file("bad.tpl")));
     ASSERT_EQ(messages().size(), 4);
     EXPECT_EQ(messages()[3].title, "Template");
-    EXPECT_EQ(messages()[3].text, en("genPkg/tempMgr/tempLoadFailed"));
+    EXPECT_EQ(messages()[3].text, en("genPkg/tempMgr/tempLoadFailed") + "\n" + wd.file("bad.tpl")
+                                      + ": ROOT holds something other than FILE elements (line 2)");
     EXPECT_EQ(w.packList(), files);
 }
 
@@ -362,4 +365,20 @@ TEST_F(DeltamakerInstall, FailedInstallPutsTheOldLibraryBackAndLoadsIt)
     EXPECT_EQ(rows(*main), QStringList{"Deltamaker"});
     ASSERT_NE(main->plugin("Deltamaker"), nullptr);
     EXPECT_TRUE(isMapped(libraryPath()));
+}
+
+TEST_F(PackageWindows, GeneratorOpensATemplateAtTheLimitQuickly)
+{
+    // As many files as a template may name: once a minute of comparing each with every other.
+    QByteArray body = "<ROOT>\n";
+    const int count = SysXmlDocument::kMaxNodes - 3;
+    for (int i = 0; i < count; ++i)
+        body += " <FILE VALUE=\"plugins/Tool/f" + QByteArray::number(i) + "\"/>\n";
+    ASSERT_TRUE(writeGbkXml(wd.file("big.tpl"), QString::fromLatin1(body + "</ROOT>\n")));
+    GenPkgWindow w(main.get());
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_TRUE(w.openTemplate(wd.file("big.tpl")));
+    EXPECT_EQ(w.packList().size(), count);
+    EXPECT_LT(timer.elapsed(), qEnvironmentVariableIsSet("TESSEL_SANITIZE") ? 30000 : 5000);
 }

@@ -2,9 +2,17 @@
 #include "tests/host/packages/package_test_util.h"
 #include "tests/support/test_paths.h"
 
+#include "widgetkit/sys_xml_document.h"
+
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QThread>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +30,19 @@ PkgRun tesselPkg(const QStringList &args, const QString &workDir)
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             QString::fromLocal8Bit(process.readAllStandardOutput()),
             QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+// What the process has read so far (0 when it is gone).
+qint64 bytesRead(qint64 pid)
+{
+    QFile io(QStringLiteral("/proc/%1/io").arg(pid));
+    if (!io.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : io.readAll().split('\n')) {
+        if (line.startsWith("rchar: "))
+            return line.mid(7).toLongLong();
+    }
+    return 0;
 }
 
 } // namespace
@@ -74,7 +95,8 @@ TEST(TesselPkg, RefusalsAndUsage)
     EXPECT_EQ(r.code, 1);
     r = tesselPkg({"pack", "missing.tpl", "x.plug"}, root.path());
     EXPECT_EQ(r.code, 1);
-    EXPECT_EQ(r.err, "tessel-pkg: The template could not be read\n");
+    EXPECT_EQ(r.err, "tessel-pkg: " + root.path() + "/missing.tpl: no such file\n"
+                     "tessel-pkg: The template could not be read\n");
     EXPECT_EQ(tesselPkg({"-C", root.path() + "/nowhere", "list", "bad.plug"}, root.path()).code, 1);
     EXPECT_EQ(PackageTest::snapshot(root.path()), before);
 
@@ -87,4 +109,110 @@ TEST(TesselPkg, RefusalsAndUsage)
     r = tesselPkg({"--help"}, root.path());
     EXPECT_EQ(r.code, 0);
     EXPECT_TRUE(r.out.startsWith("usage: tessel-pkg"));
+}
+
+TEST(TesselPkg, DevicesFifosAndLinksOutsideAreRefusedAtOnce)
+{
+    QTemporaryDir root;
+    const QString wd = root.path() + "/wd";
+    ASSERT_TRUE(writeBytes(root.path() + "/outside/secret.txt", "secret"));
+    ASSERT_TRUE(writeBytes(wd + "/plugins/Tool/Tool.so", "library"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(wd + "/fifo").constData(), 0600), 0);
+    ASSERT_EQ(::symlink("/dev/zero", QFile::encodeName(wd + "/zero").constData()), 0);
+    ASSERT_EQ(::symlink("../outside/secret.txt", QFile::encodeName(wd + "/leak").constData()), 0);
+    ASSERT_EQ(::symlink("plugins/Tool/Tool.so", QFile::encodeName(wd + "/alias.so").constData()), 0);
+    const auto tpl = [](const QByteArray &value) {
+        return "<?xml version = \"1.0\" encoding = \"GBK\"?>\n<ROOT>\n <FILE VALUE=\"plugins/Tool/Tool.so\"/>\n"
+               " <FILE VALUE=\"" + value + "\"/>\n</ROOT>\n";
+    };
+    ASSERT_TRUE(writeBytes(wd + "/fifo.tpl", tpl("fifo")));
+    ASSERT_TRUE(writeBytes(wd + "/zero.tpl", tpl("zero")));
+    ASSERT_TRUE(writeBytes(wd + "/leak.tpl", tpl("leak")));
+    ASSERT_TRUE(writeBytes(wd + "/alias.tpl", tpl("alias.so")));
+    const auto before = PackageTest::snapshot(root.path());
+
+    QElapsedTimer timer;
+    timer.start();
+    const struct {
+        const char *name;
+        const char *message;
+    } refused[] = {
+        {"fifo", " is not a regular file; folders, FIFOs and devices cannot be packed"},
+        {"zero", " leads outside the working folder through a link"},
+        {"leak", " leads outside the working folder through a link"},
+    };
+    for (const auto &c : refused) {
+        const PkgRun r = tesselPkg({"pack", QString(c.name) + ".tpl", "out.plug"}, wd);
+        EXPECT_EQ(r.code, 1) << c.name;
+        EXPECT_TRUE(r.err.startsWith("tessel-pkg: " + wd + "/" + c.name + c.message)) << r.err.toStdString();
+        EXPECT_TRUE(r.err.endsWith("tessel-pkg: The package could not be built\n")) << r.err.toStdString();
+    }
+    // The package named in place of a package file.
+    for (const QString &package : {QStringLiteral("/dev/zero"), QStringLiteral("/dev/urandom"), wd + "/fifo",
+                                   wd + "/zero"}) {
+        const PkgRun r = tesselPkg({"install", package}, wd);
+        EXPECT_EQ(r.code, 1) << package.toStdString();
+        EXPECT_TRUE(r.err.contains("tessel-pkg: The package " + package + " is not a regular file"))
+            << r.err.toStdString();
+        const PkgRun l = tesselPkg({"list", package}, wd);
+        EXPECT_EQ(l.code, 1) << package.toStdString();
+    }
+    EXPECT_LT(timer.elapsed(), 20000);
+    EXPECT_EQ(PackageTest::snapshot(root.path()), before);
+
+    // A link that stays inside is packed with the bytes it leads to.
+    PkgRun r = tesselPkg({"pack", "alias.tpl", "alias.plug"}, wd);
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    r = tesselPkg({"list", "alias.plug"}, wd);
+    EXPECT_EQ(r.out, "         7  plugins/Tool/Tool.so\n         7  alias.so\n");
+}
+
+TEST(TesselPkg, TemplatesOverTheLimitsNameTheFileAndTheLimit)
+{
+    QTemporaryDir root;
+    QByteArray many = "<?xml version = \"1.0\" encoding = \"GBK\"?>\n<ROOT>\n";
+    many += QByteArray(" <FILE VALUE=\"a.txt\"/>\n").repeated(SysXmlDocument::kMaxNodes);
+    ASSERT_TRUE(writeBytes(root.path() + "/many.tpl", many + "</ROOT>\n"));
+    const PkgRun r = tesselPkg({"pack", "many.tpl", "out.plug"}, root.path());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "tessel-pkg: " + root.path() + "/many.tpl: more than 40000 elements (texts and comments "
+                     "included), the limit (line 40001)\ntessel-pkg: The template could not be read\n");
+}
+
+TEST(TesselPkg, AnInterruptedPackLeavesNoFileBehind)
+{
+    QTemporaryDir root;
+    QByteArray tpl = "<?xml version = \"1.0\" encoding = \"GBK\"?>\n<ROOT>\n";
+    for (int i = 0; i < 3000; ++i) {
+        const QByteArray name = "files/f" + QByteArray::number(i);
+        ASSERT_TRUE(writeBytes(root.path() + "/" + name, QByteArray(8192, char('a' + i % 26))));
+        tpl += " <FILE VALUE=\"" + name + "\"/>\n";
+    }
+    ASSERT_TRUE(writeBytes(root.path() + "/big.tpl", tpl + "</ROOT>\n"));
+    ASSERT_TRUE(QDir().mkpath(root.path() + "/out"));
+    int interrupted = 0;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGINT, SIGTERM}) {
+        QProcess process;
+        process.setWorkingDirectory(root.path());
+        process.start(TestPaths::binDir() + "/tessel-pkg", {"pack", "big.tpl", "out/big.plug"});
+        ASSERT_TRUE(process.waitForStarted(10000));
+        // Once the package is being written (its sources being read), the signal comes.
+        while (process.state() == QProcess::Running && bytesRead(process.processId()) < (4 << 20))
+            QThread::usleep(200);
+        QDir out(root.path() + "/out");
+        ::kill(pid_t(process.processId()), signal);
+        if (process.state() != QProcess::NotRunning) {
+            ASSERT_TRUE(process.waitForFinished(30000));
+        }
+        const QStringList left = out.entryList(QDir::Files | QDir::Hidden);
+        if (process.exitStatus() == QProcess::CrashExit) {
+            EXPECT_TRUE(QString::fromLocal8Bit(process.readAllStandardError()).contains("Packing was interrupted"));
+            EXPECT_EQ(left, QStringList());
+            ++interrupted;
+        } else {
+            EXPECT_EQ(left, QStringList{"big.plug"}); // done before the signal came
+        }
+        QFile::remove(out.filePath("big.plug"));
+    }
+    EXPECT_GT(interrupted, 0);
 }
