@@ -2,6 +2,7 @@
 
 #include "common/utils.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -80,6 +81,31 @@ QString readIndex(const QString &indexPath)
 }
 } // namespace
 
+LangStore::FileStamp LangStore::stampOf(const QString &path)
+{
+    const QFileInfo info(path);
+    FileStamp stamp;
+    stamp.exists = info.exists();
+    if (stamp.exists) {
+        stamp.size = info.size();
+        stamp.modified = info.lastModified().toMSecsSinceEpoch();
+        stamp.changed = info.metadataChangeTime().toMSecsSinceEpoch();
+    }
+    return stamp;
+}
+
+std::unique_ptr<LangStore::LangDoc> LangStore::loadUnlessFailed(const QString &path,
+                                                                FailedLoad &failed)
+{
+    // Taken before the read, so that a change made while it runs is seen at the next lookup.
+    const FileStamp stamp = stampOf(path);
+    if (failed.path == path && failed.stamp == stamp)
+        return nullptr;
+    auto doc = loadDoc(path);
+    failed = doc ? FailedLoad() : FailedLoad{path, stamp};
+    return doc;
+}
+
 std::unique_ptr<LangStore::LangDoc> LangStore::loadDoc(const QString &path)
 {
     auto doc = std::make_unique<LangDoc>();
@@ -157,9 +183,10 @@ bool LangStore::lookupCurrent(const QString &context, const QString &key, QStrin
 
     auto it = m_docs.find(context);
     if (it == m_docs.end()) {
-        auto doc = loadDoc(langFilePath(context, name));
+        auto doc = loadUnlessFailed(langFilePath(context, name), m_failed[context]);
         if (!doc)
             return false;
+        m_failed.erase(context);
         it = m_docs.emplace(context, std::move(doc)).first;
     }
     return keyText(it->second->doc, key, text);
@@ -168,11 +195,10 @@ bool LangStore::lookupCurrent(const QString &context, const QString &key, QStrin
 bool LangStore::lookupFallback(const QString &context, const QString &name, const QString &key,
                                QString &text)
 {
-    const auto slot = std::make_pair(context, name);
-    auto it = m_fallbacks.find(slot);
-    if (it == m_fallbacks.end())
-        it = m_fallbacks.emplace(slot, loadDoc(langFilePath(context, name))).first;
-    return it->second && keyText(it->second->doc, key, text);
+    Fallback &fallback = m_fallbacks[std::make_pair(context, name)];
+    if (!fallback.doc)
+        fallback.doc = loadUnlessFailed(langFilePath(context, name), fallback.failed);
+    return fallback.doc && keyText(fallback.doc->doc, key, text);
 }
 
 QString LangStore::find(const QString &context, const QString &key)
@@ -207,6 +233,8 @@ bool LangStore::switchLang(const QString &context, const QString &name, bool rel
     const QByteArray bytes = name.toUtf8();
     if (!writeFile(indexPath, [&bytes] { return bytes; }))
         return false;
+    // A switch is asked for: whatever failed before is tried again.
+    m_failed.erase(context);
     if (!reload)
         return true;
 
@@ -215,13 +243,14 @@ bool LangStore::switchLang(const QString &context, const QString &name, bool rel
     if (it != m_docs.end()
         && QFileInfo(it->second->path).baseName().compare(name, Qt::CaseInsensitive) == 0)
         return true; // already holds this language: nothing is re-read
-    auto doc = loadDoc(path);
-    if (it == m_docs.end()) {
-        if (doc)
+    auto doc = loadUnlessFailed(path, m_failed[context]);
+    if (doc) {
+        m_failed.erase(context);
+        if (it == m_docs.end())
             m_docs.emplace(context, std::move(doc));
-    } else if (doc) {
-        it->second = std::move(doc);
-    } else {
+        else
+            it->second = std::move(doc);
+    } else if (it != m_docs.end()) {
         m_docs.erase(it);
     }
     return true;
@@ -274,4 +303,10 @@ QString LangStore::cachedPath(const QString &context) const
 {
     const auto it = m_docs.find(context);
     return it == m_docs.end() ? QString() : it->second->path;
+}
+
+QString LangStore::failedPath(const QString &context) const
+{
+    const auto it = m_failed.find(context);
+    return it == m_failed.end() ? QString() : it->second.path;
 }

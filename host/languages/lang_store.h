@@ -45,7 +45,9 @@ public:
     // The key's text in the context's current language; a key that language lacks comes from
     // English, then Chinese, and is shown as the key itself when no language has it, so that no
     // window shows an empty text. The index is read on every call; once a context's document
-    // is cached it answers whatever the index says.
+    // is cached it answers whatever the index says. A language file that fails to load is not
+    // read again until it changes on disk, the index names another language or switchLang()
+    // is called for the context: a broken or hostile file costs one read, not one per lookup.
     QString text(const QString &context, const QString &key);
     // As text(), but an empty string where no language has the key (what a plug-in is told).
     QString find(const QString &context, const QString &key);
@@ -53,7 +55,8 @@ public:
     // not a plain language name, such as a path).
     bool currentLang(const QString &context, QString &name) const;
     // Writes the index. With `reload`, also caches the named language's document (see .cpp).
-    // False only when the index cannot be written.
+    // Either way the context's current language is tried again at the next lookup, even if it
+    // failed before. False only when the index cannot be written.
     bool switchLang(const QString &context, const QString &name, bool reload);
     // The readable languages of a context, sorted by file name. Always true.
     bool loadLangList(const QString &context, QList<LANG_INFO> &list) const;
@@ -66,13 +69,44 @@ public:
 
     // The path of the document cached for the context, empty when none is.
     QString cachedPath(const QString &context) const;
+    // The path of the context's current language file that failed to load and is not read
+    // again until it changes or the language is switched; empty when there is none.
+    QString failedPath(const QString &context) const;
 
 private:
     struct LangDoc {
         QString path;
         SysXmlDocument doc;
     };
+    // What tells that a file changed on disk: writing or replacing it changes its size or one
+    // of its times.
+    struct FileStamp {
+        bool exists = false;
+        qint64 size = -1;
+        qint64 modified = 0; // ms since the epoch
+        qint64 changed = 0;  // metadata change, ms since the epoch
+        bool operator==(const FileStamp &o) const
+        {
+            return exists == o.exists && size == o.size && modified == o.modified
+                   && changed == o.changed;
+        }
+    };
+    // The file that last failed to load in a slot, as it was before that load; empty path when
+    // none did.
+    struct FailedLoad {
+        QString path;
+        FileStamp stamp;
+    };
+    // A fallback language: its document, or why there is none.
+    struct Fallback {
+        std::unique_ptr<LangDoc> doc;
+        FailedLoad failed;
+    };
+    static FileStamp stampOf(const QString &path);
     static std::unique_ptr<LangDoc> loadDoc(const QString &path);
+    // loadDoc(), except that a file that failed for `failed` and has not changed since is not
+    // read again. A failure is noted in `failed`, a success clears it.
+    static std::unique_ptr<LangDoc> loadUnlessFailed(const QString &path, FailedLoad &failed);
     // The text of `key` in the current language's document; false when it lacks the key.
     bool lookupCurrent(const QString &context, const QString &key, QString &text);
     // The text of `key` in the context's language `name`, loaded once and kept.
@@ -80,6 +114,8 @@ private:
                         QString &text);
 
     std::map<QString, std::unique_ptr<LangDoc>> m_docs;
-    // Fallback languages by context and name; null where the file does not load.
-    std::map<std::pair<QString, QString>, std::unique_ptr<LangDoc>> m_fallbacks;
+    // The current language's file that failed, by context (only while none is cached).
+    std::map<QString, FailedLoad> m_failed;
+    // Fallback languages by context and name.
+    std::map<std::pair<QString, QString>, Fallback> m_fallbacks;
 };
