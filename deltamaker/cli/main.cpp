@@ -2,6 +2,7 @@
 // Exit codes: 0 success, 1 failure, 2 usage error.
 
 #include "common/log_levels.h"
+#include "common/terminal_text.h"
 #include "deltamaker/builder/firmware_input.h"
 #include "deltamaker/builder/firmware_input_p.h"
 #include "deltamaker/builder/fota.h"
@@ -239,57 +240,6 @@ const char *levelName(int level)
 {
     const char *name = logLevelName(level);
     return name ? name : "INFO";
-}
-
-// Length of the well-formed UTF-8 sequence at `p` (`left` bytes there), 0 when there is none.
-size_t utf8Length(const unsigned char *p, size_t left)
-{
-    const unsigned char c = p[0];
-    const size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
-                     : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (len == 0 || len > left)
-        return 0;
-    // The second byte's range excludes overlong forms, surrogates and code points past U+10FFFF.
-    const unsigned char lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
-    const unsigned char hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
-    if (p[1] < lo || p[1] > hi)
-        return 0;
-    for (size_t i = 2; i < len; ++i)
-        if (p[i] < 0x80 || p[i] > 0xBF)
-            return 0;
-    return len;
-}
-
-// `text` as it may go to a terminal: control characters (C0, DEL and C1) and bytes that are not
-// UTF-8 are written as \xNN, so that a name or version read from a file cannot clear the
-// screen, move the cursor or start a line of its own. `message`: the text is a builder message,
-// whose tabs and final line end stay.
-std::string terminalSafe(const std::string &text, bool message = false)
-{
-    std::string out;
-    out.reserve(text.size());
-    const auto *bytes = reinterpret_cast<const unsigned char *>(text.data());
-    for (size_t i = 0; i < text.size();) {
-        const unsigned char c = bytes[i];
-        size_t len = c >= 0x20 && c < 0x7F ? 1 : 0;
-        if (message && (c == '\t' || (c == '\n' && i + 1 == text.size())))
-            len = 1;
-        if (c >= 0x80) {
-            len = utf8Length(bytes + i, text.size() - i);
-            if (len == 2 && c == 0xC2 && bytes[i + 1] < 0xA0)
-                len = 0; // U+0080..U+009F, the C1 controls
-        }
-        if (len == 0) {
-            char escaped[5];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out += escaped;
-            len = 1;
-        } else {
-            out.append(text, i, len);
-        }
-        i += len;
-    }
-    return out;
 }
 
 // One updating line on standard error with the build's stage and percent. Log lines go to

@@ -4,6 +4,7 @@
 //   tessel-pkg [-C DIR] install PKG.plug
 // Everything runs as if started in DIR. Exit codes: 0 done, 1 refused or failed, 2 usage.
 // Messages are the host's English texts, built in.
+#include "common/terminal_text.h"
 #include "common/text_format.h"
 #include "host/packages/package_files.h"
 #include "host/packages/package_installer.h"
@@ -52,9 +53,11 @@ QString format(const Packages::PackageMessage &message)
     return formatPattern(text(message.key), message.args);
 }
 
+// Lines name paths from packages and templates: their control characters reach the terminal
+// escaped, never raw.
 void printLine(FILE *stream, const QString &line)
 {
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
+    std::fprintf(stream, "%s\n", terminalSafe(line.toUtf8().toStdString()).c_str());
 }
 
 void report(const Packages::PackageMessage &message)
@@ -110,7 +113,8 @@ Exit list(const QString &packagePath)
         return Failed;
     }
     for (const Packages::PackageEntry &entry : entries)
-        std::printf("%10d  %s\n", entry.dataSize, entry.path.toLocal8Bit().constData());
+        std::printf("%10d  %s\n", entry.dataSize,
+                    terminalSafe(entry.path.toUtf8().toStdString()).c_str());
     return Done;
 }
 

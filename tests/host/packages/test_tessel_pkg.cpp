@@ -28,8 +28,8 @@ PkgRun tesselPkg(const QStringList &args, const QString &workDir)
     process.start(TestPaths::binDir() + QStringLiteral("/tessel-pkg"), args);
     EXPECT_TRUE(process.waitForFinished(30000));
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardOutput()),
-            QString::fromLocal8Bit(process.readAllStandardError())};
+            QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 // What the process has read so far (0 when it is gone).
@@ -43,6 +43,16 @@ qint64 bytesRead(qint64 pid)
             return line.mid(7).toLongLong();
     }
     return 0;
+}
+
+// Whether `text` holds nothing a terminal would act on: no control character but the line ends,
+// no C1 control. (Bytes that are not UTF-8 cannot come out: every line is written from Qt text.)
+bool isClean(const QString &text)
+{
+    for (const QChar c : text)
+        if ((c.unicode() < 0x20 && c != '\n') || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -215,4 +225,49 @@ TEST(TesselPkg, AnInterruptedPackLeavesNoFileBehind)
         QFile::remove(out.filePath("big.plug"));
     }
     EXPECT_GT(interrupted, 0);
+}
+
+// What reaches the terminal from packages, templates and the names of the files given has its
+// control characters (C0, DEL, C1) and bytes that are not UTF-8 escaped; text stays text.
+TEST(TesselPkg, HostileNamesReachTheTerminalEscaped)
+{
+    QTemporaryDir root;
+    // A package named with an escape sequence, holding a path with another.
+    const QString named = QStringLiteral("a\x1b[2J.plug");
+    ASSERT_TRUE(writeBytes(root.path() + "/" + named,
+                           PackageTest::rawEntry("ok.txt", "x") + PackageTest::rawEntry("b\x1b]0;x\x07\x7f", "x")));
+    PkgRun r = tesselPkg({"list", named}, root.path());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.startsWith("tessel-pkg: a\\x1b[2J.plug: Refused the path b?]0;x??"))
+        << r.err.toStdString();
+    EXPECT_TRUE(isClean(r.err)) << r.err.toStdString();
+    r = tesselPkg({"install", named}, root.path());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.contains("a\\x1b[2J.plug")) << r.out.toStdString();
+    EXPECT_TRUE(isClean(r.out + r.err)) << (r.out + r.err).toStdString();
+
+    // Templates naming files with escape sequences and C1 controls, as characters and as
+    // references, and with bytes that are not UTF-8 (read as U+FFFD).
+    const QByteArray values[] = {"a\x1b[2J\xc2\x9b" "31m", "a&#x1b;[2J&#x9b;31m", "a\xc2\x9b" "31m",
+                                 "a\xff\xfe"};
+    for (const QByteArray &value : values) {
+        SCOPED_TRACE(value.toHex().toStdString());
+        ASSERT_TRUE(writeBytes(root.path() + "/hostile.tpl",
+                               "<?xml version=\"1.0\"?>\n<ROOT><FILE VALUE=\"" + value + "\"/></ROOT>\n"));
+        r = tesselPkg({"pack", "hostile.tpl", "out.plug"}, root.path());
+        EXPECT_EQ(r.code, 1);
+        EXPECT_TRUE(isClean(r.out + r.err)) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(root.path() + "/out.plug"));
+    }
+    ASSERT_TRUE(writeBytes(root.path() + "/hostile.tpl",
+                           "<?xml version=\"1.0\"?>\n<ROOT><FILE VALUE=\"a\x1b[2J\xc2\x9b" "31m\"/></ROOT>\n"));
+    r = tesselPkg({"pack", "hostile.tpl", "out.plug"}, root.path());
+    EXPECT_TRUE(r.err.contains("a\\x1b[2J\\xc2\\x9b31m")) << r.err.toStdString();
+
+    // A Chinese path is listed as it is.
+    ASSERT_TRUE(writeBytes(root.path() + "/cn.plug",
+                           PackageTest::package({{QString::fromUtf8("插件/说明.txt"), "abc"}})));
+    r = tesselPkg({"list", "cn.plug"}, root.path());
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, QString::fromUtf8("         3  插件/说明.txt\n"));
 }
