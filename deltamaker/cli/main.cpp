@@ -104,14 +104,17 @@ const char *const kVerifyHelp =
 
 const char *const kPartitionsHelp =
     "usage: deltamaker partitions FILE [--board zn3150|klm4410]\n"
-    "       deltamaker partitions --create FILE NAME:ADDR:SIZE...\n"
+    "       deltamaker partitions --create FILE NAME:ADDR:SIZE... [--board zn3150|klm4410]\n"
     "\n"
     "The first form lists the entries as the builder reads them (ZN3150 adds its predefined\n"
-    "\"boot\" and \"partition\" entries), names with control characters escaped (\\xNN). A file\n"
-    "without a single valid entry (erased, or not a table) is refused. Without --board the board\n"
-    "is worked out from the table: \"cpu1\" means ZN3150, \"cpu\" KLM4410. The second form\n"
-    "writes a 4096-byte table of at most 64 partitions; ADDR and SIZE are numbers such as\n"
-    "0x40000 or 262144.\n";
+    "\"boot\" and \"partition\" entries), names with control characters escaped (\\xNN), then\n"
+    "what the builder would refuse in the table: entries reaching past 4 GiB, entries that\n"
+    "overlap, a package partition too small for a package header. A file without a single\n"
+    "valid entry (erased, or not a table) is refused. Without --board the board is worked out\n"
+    "from the table: \"cpu1\" means ZN3150, \"cpu\" KLM4410. The second form writes a\n"
+    "4096-byte table of at most 64 partitions; ADDR and SIZE are numbers such as 0x40000 or\n"
+    "262144. It writes only a table the builder takes for the board: each name once, without\n"
+    "control characters, and none of the faults above.\n";
 
 const char *const kSamplesHelp =
     "usage: deltamaker samples DIR\n"
@@ -763,6 +766,84 @@ int cmdInfoHtml(const Args &a, long long method)
     return kExitOk;
 }
 
+// The board a table is read and checked for: the one --board names, else the one the table's
+// own entries point to ("cpu1" means ZN3150, any other KLM4410), said on standard output.
+int tableBoard(int named, const std::vector<PartEntry> &own)
+{
+    if (named != kBoardUnknown)
+        return named;
+    const int type = boardOfEntries(own);
+    std::printf("board: %s (worked out from the table; --board sets it)\n",
+                type == kBoardZN3150 ? "ZN3150" : "KLM4410");
+    return type;
+}
+
+// What the builder refuses in a parsed table, one line each in its own words; true when sound.
+bool reportTableFaults(const std::vector<PartEntry> &parts, int board, FILE *out,
+                       const char *prefix)
+{
+    const std::vector<std::string> faults = detail::check_part_table(parts, board);
+    for (const std::string &fault : faults)
+        std::fprintf(out, "%s%s", prefix, terminalSafe(fault, true).c_str());
+    return faults.empty();
+}
+
+// partitions --create: writes only a table the builder takes. Each name is given once and
+// prints as it is; the written table, read back as the builder reads it (with the board's
+// predefined entries), passes the builder's own check of the table.
+int cmdPartitionsCreate(const Args &a, int board)
+{
+    const std::string create = value(a, "create");
+    if (a.positional.empty())
+        return usage(kPartitionsHelp, "--create needs at least one NAME:ADDR:SIZE");
+    std::vector<Samples::PartitionSpec> parts;
+    for (const std::string &spec : a.positional) {
+        const size_t c1 = spec.find(':');
+        const size_t c2 = c1 == std::string::npos ? c1 : spec.find(':', c1 + 1);
+        long long addr = 0;
+        long long size = 0;
+        if (c2 == std::string::npos || spec.find(':', c2 + 1) != std::string::npos ||
+            !parseInt(spec.substr(c1 + 1, c2 - c1 - 1), 0, UINT32_MAX, addr) ||
+            !parseInt(spec.substr(c2 + 1), 0, UINT32_MAX, size))
+            return usage(kPartitionsHelp, "bad partition \"" + terminalSafe(spec) +
+                                              "\", expected NAME:ADDR:SIZE");
+        const std::string name = spec.substr(0, c1);
+        if (!isTerminalSafe(name))
+            return usage(kPartitionsHelp, "partition name \"" + terminalSafe(name) +
+                                              "\" holds control characters or bytes that are "
+                                              "not UTF-8");
+        for (const Samples::PartitionSpec &earlier : parts)
+            if (earlier.name == name) // the reader would keep the first and skip this one
+                return usage(kPartitionsHelp, "partition name \"" + name + "\" is given twice");
+        parts.push_back({name, static_cast<uint32_t>(addr), static_cast<uint32_t>(size)});
+    }
+    std::string error;
+    std::vector<uint8_t> table;
+    if (!Samples::makePartitionTable(parts, table, error))
+        return usage(kPartitionsHelp, error);
+    std::vector<PartEntry> read;
+    if (!detail::parse_part_table(table.data(), table.size(), kBoardKLM4410, read, error)) {
+        std::fprintf(stderr, "deltamaker: %s", terminalSafe(error, true).c_str());
+        return kExitFail;
+    }
+    board = tableBoard(board, read);
+    if (!detail::parse_part_table(table.data(), table.size(), board, read, error)) {
+        std::fprintf(stderr, "deltamaker: %s", terminalSafe(error, true).c_str());
+        return kExitFail;
+    }
+    if (!reportTableFaults(read, board, stderr, "deltamaker: ")) {
+        std::fprintf(stderr, "deltamaker: %s not written: the builder refuses this table\n",
+                     create.c_str());
+        return kExitFail;
+    }
+    if (!writeFileInPlace(create, table, error)) {
+        std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
+        return kExitFail;
+    }
+    std::printf("wrote %s with %zu partitions\n", create.c_str(), parts.size());
+    return kExitOk;
+}
+
 int cmdPartitions(int argc, char **argv)
 {
     Args a;
@@ -773,39 +854,6 @@ int cmdPartitions(int argc, char **argv)
         std::fputs(kPartitionsHelp, stdout);
         return kExitOk;
     }
-    const std::string create = value(a, "create");
-    if (!create.empty()) {
-        if (a.positional.empty())
-            return usage(kPartitionsHelp, "--create needs at least one NAME:ADDR:SIZE");
-        if (!value(a, "board").empty())
-            return usage(kPartitionsHelp, "--board does not apply to --create");
-        std::vector<Samples::PartitionSpec> parts;
-        for (const std::string &spec : a.positional) {
-            const size_t c1 = spec.find(':');
-            const size_t c2 = c1 == std::string::npos ? c1 : spec.find(':', c1 + 1);
-            long long addr = 0;
-            long long size = 0;
-            if (c2 == std::string::npos || spec.find(':', c2 + 1) != std::string::npos ||
-                !parseInt(spec.substr(c1 + 1, c2 - c1 - 1), 0, UINT32_MAX, addr) ||
-                !parseInt(spec.substr(c2 + 1), 0, UINT32_MAX, size))
-                return usage(kPartitionsHelp, "bad partition \"" + spec +
-                                                  "\", expected NAME:ADDR:SIZE");
-            parts.push_back({spec.substr(0, c1), static_cast<uint32_t>(addr),
-                             static_cast<uint32_t>(size)});
-        }
-        std::vector<uint8_t> table;
-        if (!Samples::makePartitionTable(parts, table, error))
-            return usage(kPartitionsHelp, error);
-        if (!writeFileInPlace(create, table, error)) {
-            std::fprintf(stderr, "deltamaker: %s\n", error.c_str());
-            return kExitFail;
-        }
-        std::printf("wrote %s with %zu partitions\n", create.c_str(), parts.size());
-        return kExitOk;
-    }
-    if (a.positional.size() != 1)
-        return usage(kPartitionsHelp, a.positional.empty() ? "a partition table file is required"
-                                                           : "only one table file is allowed");
     const std::string board = value(a, "board");
     int type = kBoardUnknown;
     if (board == "zn3150" || board == "ZN3150")
@@ -814,6 +862,11 @@ int cmdPartitions(int argc, char **argv)
         type = kBoardKLM4410;
     else if (!board.empty())
         return usage(kPartitionsHelp, "unknown board " + board);
+    if (!value(a, "create").empty())
+        return cmdPartitionsCreate(a, type);
+    if (a.positional.size() != 1)
+        return usage(kPartitionsHelp, a.positional.empty() ? "a partition table file is required"
+                                                           : "only one table file is allowed");
     std::vector<uint8_t> table;
     // Larger than a table, so that a wrong size is reported by the table's own check.
     if (!detail::read_file_bytes(a.positional[0], table, error, 1 << 20)) {
@@ -829,11 +882,7 @@ int cmdPartitions(int argc, char **argv)
                     terminalSafe(a.positional[0]).c_str());
         return kExitFail;
     }
-    if (type == kBoardUnknown) {
-        type = boardOfEntries(own);
-        std::printf("board: %s (worked out from the table; --board sets it)\n",
-                    type == kBoardZN3150 ? "ZN3150" : "KLM4410");
-    }
+    type = tableBoard(type, own);
     std::vector<PartEntry> parts;
     error.clear();
     const bool ok = detail::parse_part_table(table.data(), table.size(), type, parts, error);
@@ -846,7 +895,8 @@ int cmdPartitions(int argc, char **argv)
         std::printf("error: %s", terminalSafe(error, true).c_str());
         return kExitFail;
     }
-    return kExitOk;
+    // What every build on this table would refuse.
+    return reportTableFaults(parts, type, stdout, "error: ") ? kExitOk : kExitFail;
 }
 
 int cmdSamples(int argc, char **argv)

@@ -1,4 +1,5 @@
 // End to end through the real bin/deltamaker.
+#include "deltamaker/samples/board_samples.h"
 #include "deltamaker/verify/package_verify.h"
 #include "tests/support/process_run.h"
 #include "tests/support/test_paths.h"
@@ -484,6 +485,124 @@ QByteArray tableOfOneRecord(const QByteArray &name, const QByteArray &value)
 }
 } // namespace
 
+namespace {
+// The lines of `text` that start with `prefix`, without it.
+QStringList linesAfter(const QString &text, const QString &prefix)
+{
+    QStringList out;
+    for (const QString &line : text.split('\n'))
+        if (line.startsWith(prefix))
+            out << line.mid(prefix.size());
+    return out;
+}
+
+QStringList specArgs(const std::vector<Samples::PartitionSpec> &parts)
+{
+    QStringList out;
+    for (const Samples::PartitionSpec &p : parts)
+        out << QString("%1:0x%2:0x%3").arg(QString::fromStdString(p.name)).arg(p.addr, 0, 16).arg(p.size, 0, 16);
+    return out;
+}
+} // namespace
+
+// --create writes only a table the builder takes: a table every build refuses is refused before
+// anything is written, in the builder's own words, and listing such a table names the same faults.
+TEST_F(Cli, PartitionsCreateRefusesWhatTheBuilderRefuses)
+{
+    struct Refused {
+        const Case &build;
+        QStringList board;
+        std::vector<Samples::PartitionSpec> parts;
+    };
+    const Case &klm = cases()[3]; // KLM4410 blocks
+    const Case &zn = cases()[1];  // ZN3150 in place
+    const std::vector<Refused> refused = {
+        {klm, {}, {{"uboot", 0, 0x40000}, {"cpu", 0x20000, 0x300000}}},
+        {klm, {"--board", "klm4410"}, {{"uboot", 0, 0x40000}, {"cpu", 0x40000, 16}}},
+        {zn, {}, {{"cpu1", 0, 0x100000}, {"data_ota", 0x100000, 0x80000}}},
+        {zn, {"--board", "zn3150"}, {{"cpu1", 0xfffff000, 0x200000}, {"data_ota", 0x108000, 0x80000}}},
+        {zn, {}, {{"cpu1", 0x8000, 0xffffffff}, {"data_ota", 0x108000, 0x80000}}},
+        {zn, {}, {{"cpu1", 0x8000, 0x100000}, {"data_ota", 0x108000, 16}}},
+    };
+    const QString made = dir->path() + "/refused-made.bin";
+    for (const Refused &r : refused) {
+        const QStringList specs = specArgs(r.parts);
+        SCOPED_TRACE(specs.join(' ').toStdString());
+        std::vector<uint8_t> table;
+        std::string error;
+        ASSERT_TRUE(Samples::makePartitionTable(r.parts, table, error)) << error;
+        ASSERT_TRUE(writeAll(samples() + "/refused.bin",
+                             QByteArray(reinterpret_cast<const char *>(table.data()), int(table.size()))));
+        QStringList build = {"build", "--method", QString::number(r.build.method)};
+        QStringList inputs = r.build.inputs;
+        inputs[inputs.indexOf("--partition") + 1] = "refused.bin";
+        build << inputs << "--output" << "refused.pkg";
+        const CliRun b = deltamaker(build, samples());
+        EXPECT_EQ(b.code, 1);
+        const QStringList faults = linesAfter(b.out, "[ERROR] partition");
+        ASSERT_FALSE(faults.isEmpty()) << b.out.toStdString();
+
+        const CliRun c = deltamaker(QStringList{"partitions", "--create", made} + specs + r.board);
+        EXPECT_EQ(c.code, 1);
+        EXPECT_EQ(linesAfter(c.err, "deltamaker: partition"), faults) << c.err.toStdString();
+        EXPECT_TRUE(c.err.endsWith(made + " not written: the builder refuses this table\n"));
+        EXPECT_FALSE(QFile::exists(made));
+
+        const CliRun l = deltamaker(QStringList{"partitions", "refused.bin"} + r.board, samples());
+        EXPECT_EQ(l.code, 1);
+        EXPECT_EQ(linesAfter(l.out, "error: partition"), faults) << l.out.toStdString();
+    }
+
+    // The builder's predefined ZN3150 entries count: cpu1 over "partition" is refused, next to
+    // it the table is written and builds.
+    const CliRun over = deltamaker({"partitions", "--create", made, "cpu1:0x6000:0x100000",
+                                    "data_ota:0x108000:0x80000", "--board", "zn3150"});
+    EXPECT_EQ(over.code, 1);
+    EXPECT_TRUE(over.err.contains("deltamaker: partitions partition (0x6000..0x7000) and cpu1 "
+                                  "(0x6000..0x106000) overlap\n")) << over.err.toStdString();
+    const CliRun next = deltamaker({"partitions", "--create", made, "cpu1:0x8000:0x100000",
+                                    "data_ota:0x108000:0x80000"});
+    ASSERT_EQ(next.code, 0) << next.err.toStdString();
+    EXPECT_EQ(next.out, "board: ZN3150 (worked out from the table; --board sets it)\nwrote " + made
+                            + " with 2 partitions\n");
+    QStringList build = {"build", "--method", QString::number(zn.method)};
+    QStringList inputs = zn.inputs;
+    inputs[inputs.indexOf("--partition") + 1] = made;
+    build << inputs << "--output" << "made.pkg";
+    const CliRun b = deltamaker(build, samples());
+    EXPECT_EQ(b.code, 0) << b.out.toStdString();
+}
+
+// Names --create writes are printed as they are by every reader: each once, without control
+// characters (nor bytes that are not UTF-8, which a test cannot pass through QProcess); the
+// refusal shows the name escaped.
+TEST_F(Cli, PartitionsCreateRefusesNamesThatCannotBePrinted)
+{
+    const QString made = dir->path() + "/names-made.bin";
+    const std::vector<std::pair<QByteArray, QString>> refused = {
+        {"\x1b[2J", "partition name \"\\x1b[2J\" holds control characters or bytes that are not UTF-8"},
+        {"cpu\x7f", "partition name \"cpu\\x7f\" holds control characters or bytes that are not UTF-8"},
+        {"cpu\xc2\x9b" "1", "partition name \"cpu\\xc2\\x9b1\" holds control characters or bytes that are not UTF-8"},
+        {"cpu\tx", "partition name \"cpu\\x09x\" holds control characters or bytes that are not UTF-8"},
+    };
+    for (const auto &[name, message] : refused) {
+        SCOPED_TRACE(message.toStdString());
+        const CliRun r = deltamaker({"partitions", "--create", made,
+                                     QString::fromUtf8(name + ":0:0x1000")});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_TRUE(r.err.startsWith("deltamaker: " + message + "\n")) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(made));
+    }
+    const CliRun twice = deltamaker({"partitions", "--create", made, "cpu:0:0x1000", "uboot:0x1000:0x1000",
+                                     "cpu:0x2000:0x1000"});
+    EXPECT_EQ(twice.code, 2);
+    EXPECT_TRUE(twice.err.startsWith("deltamaker: partition name \"cpu\" is given twice\n")) << twice.err.toStdString();
+    EXPECT_FALSE(QFile::exists(made));
+    // Chinese names are text like any other.
+    const CliRun chinese = deltamaker({"partitions", "--create", made, QString::fromUtf8("中文:0:0x1000")});
+    EXPECT_EQ(chinese.code, 0) << chinese.err.toStdString();
+}
+
 // Files without a single record read as a table of none (erased space ends the records): they
 // are refused, for either board, instead of being listed as an empty table.
 TEST_F(Cli, PartitionsRefuseAFileWithoutEntries)
@@ -525,11 +644,15 @@ TEST_F(Cli, NamesFromFilesArePrintedEscaped)
         return !text.contains(QChar::ReplacementCharacter);
     };
     // partitions: the names of a table, and the value of a record the parser refuses.
+    // Such a table does not come from --create, which refuses these names.
     const QString table = dir->path() + "/escapes.bin";
-    const CliRun made = deltamaker({"partitions", "--create", table, QString::fromUtf8("\x1b[2J\x1b[H:0:0x1000"),
-                                    QString::fromUtf8("cpu\xc2\x9b" "31m:0x1000:0x1000"),
-                                    QString::fromUtf8("\xe4\xb8\xad\xe6\x96\x87:0x2000:0x1000")});
-    ASSERT_EQ(made.code, 0) << made.err.toStdString();
+    std::vector<uint8_t> bytes;
+    std::string error;
+    ASSERT_TRUE(Samples::makePartitionTable({{"\x1b[2J\x1b[H", 0, 0x1000},
+                                             {"cpu\xc2\x9b" "31m", 0x1000, 0x1000},
+                                             {"\xe4\xb8\xad\xe6\x96\x87", 0x2000, 0x1000}},
+                                            bytes, error)) << error;
+    ASSERT_TRUE(writeAll(table, QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()))));
     const CliRun listed = deltamaker({"partitions", table});
     EXPECT_EQ(listed.code, 0);
     EXPECT_TRUE(listed.out.contains("\n\\x1b[2J\\x1b[H    0x00000000 0x00001000\n")) << listed.out.toStdString();
