@@ -20,10 +20,12 @@ GenPkgWindow::GenPkgWindow(MainWindow *main) : SysDialog(main), m_main(main)
     resizeRatio(0.75, main);
 
     m_groupTitle = text("genPkg/tempMgr/title");
+    // Templates name files below the working folder, and are kept there unless the user has
+    // chosen another folder.
     const Internal::SelectorRow row = Internal::selectorRow(
-        m_groupTitle, text("genPkg/tempMgr/action/openTemp"), QStringLiteral("*.tpl"),
-        text("genPkg/tempMgr/action/genTemp"), "#FF69B4", text("genPkg/tempMgr/action/packPlugin"),
-        "#20B2AA");
+        m_main, Internal::FileKind::Template, QDir::currentPath(), m_groupTitle,
+        text("genPkg/tempMgr/action/openTemp"), text("genPkg/tempMgr/action/genTemp"), "#FF69B4",
+        text("genPkg/tempMgr/action/packPlugin"), "#20B2AA");
     m_template = row.select;
     m_saveTemplate = row.first;
     m_pack = row.second;
@@ -96,7 +98,12 @@ void GenPkgWindow::addFiles(const QStringList &paths)
 
 void GenPkgWindow::chooseFiles()
 {
-    addFiles(openFilesDialog(this, m_add->text(), QDir::currentPath(), QString()));
+    const QStringList chosen = openFilesDialog(
+        this, m_add->text(),
+        Internal::lastFolder(m_main, Internal::FileKind::PackedFile, QDir::currentPath()), QString());
+    if (!chosen.isEmpty())
+        Internal::rememberFolder(m_main, Internal::FileKind::PackedFile, chosen.first());
+    addFiles(chosen);
 }
 
 void GenPkgWindow::clearList()
@@ -133,10 +140,16 @@ void GenPkgWindow::saveTemplateAs()
     if (listIsEmpty())
         return;
     const QString title = m_saveTemplate->text();
-    const QString start = m_template->path().isEmpty() ? QDir::currentPath() : m_template->path();
-    const QString path = saveFileDialog(this, title, start, QStringLiteral("*.tpl"));
+    const QString start =
+        m_template->path().isEmpty()
+            ? Internal::lastFolder(m_main, Internal::FileKind::Template, QDir::currentPath())
+            : m_template->path();
+    const QString path =
+        saveFileDialog(this, title, start,
+                       Internal::fileFilters(m_main, Internal::FileKind::Template).join(QStringLiteral(";;")));
     if (path.isEmpty())
         return;
+    Internal::rememberFolder(m_main, Internal::FileKind::Template, path);
     if (!Packages::saveTemplate(m_packList, path)) {
         showErrorText(title, text("genPkg/tempMgr/tempSaveFailed"));
         return;
@@ -150,14 +163,19 @@ void GenPkgWindow::packAs()
     if (listIsEmpty())
         return;
     const QString title = m_pack->text();
-    const QString workDir = QDir::currentPath();
+    // Named after the template, in the folder packages were last built in.
+    const QString folder =
+        Internal::lastFolder(m_main, Internal::FileKind::Package, QDir::currentPath());
     const QString proposal =
         m_template->path().isEmpty()
-            ? workDir
-            : QStringLiteral("%1/%2.plug").arg(workDir, QFileInfo(m_template->path()).baseName());
-    const QString path = saveFileDialog(this, title, proposal, QStringLiteral("*.plug"));
+            ? folder
+            : QStringLiteral("%1/%2.plug").arg(folder, QFileInfo(m_template->path()).baseName());
+    const QString path =
+        saveFileDialog(this, title, proposal,
+                       Internal::fileFilters(m_main, Internal::FileKind::Package).join(QStringLiteral(";;")));
     if (path.isEmpty())
         return;
+    Internal::rememberFolder(m_main, Internal::FileKind::Package, path);
     Packages::PackageMessage error;
     if (!Packages::writePackage(m_packList, path, &error)) {
         // The box names the file that stopped the pack on a second line.

@@ -49,9 +49,12 @@ ImportPkgWindow::ImportPkgWindow(MainWindow *main) : SysDialog(main), m_main(mai
     setWindowTitle(text("importPkg/title"));
     resizeRatio(0.75, main);
 
+    // Until a package is chosen or built, the home folder: the working folder of the installed
+    // program is a hidden one.
     const Internal::SelectorRow row = Internal::selectorRow(
-        text("importPkg/action/title"), text("importPkg/action/openPlugin"), QStringLiteral("*.plug"),
-        text("importPkg/action/startInstall"), "#32de84", text("importPkg/action/clearLog"), "#DEB887");
+        m_main, Internal::FileKind::Package, QString(), text("importPkg/action/title"),
+        text("importPkg/action/openPlugin"), text("importPkg/action/startInstall"), "#32de84",
+        text("importPkg/action/clearLog"), "#DEB887");
     m_file = row.select;
     m_install = row.first;
     m_clear = row.second;

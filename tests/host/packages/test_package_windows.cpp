@@ -92,7 +92,7 @@ TEST_F(PackageWindows, InstallerLayoutAndTexts)
     ImportPkgWindow w(main.get());
     EXPECT_EQ(w.windowTitle(), "Install Plug-in Package");
     EXPECT_EQ(w.fileSelect()->browseButton()->text(), "Choose package");
-    EXPECT_EQ(w.fileSelect()->nameFilters(), QStringList{"*.plug"});
+    EXPECT_EQ(w.fileSelect()->nameFilters(), (QStringList{"Plug-in packages (*.plug)", "All files (*)"}));
     EXPECT_EQ(w.installButton()->text(), "Install");
     EXPECT_EQ(w.clearButton()->text(), "Clear log");
     SysTable *log = w.logTable();
@@ -174,7 +174,7 @@ TEST_F(PackageWindows, GeneratorLayoutAndFileList)
 {
     GenPkgWindow w(main.get());
     EXPECT_EQ(w.windowTitle(), "Plug-in Package Generator");
-    EXPECT_EQ(w.templateSelect()->nameFilters(), QStringList{"*.tpl"});
+    EXPECT_EQ(w.templateSelect()->nameFilters(), (QStringList{"Templates (*.tpl)", "All files (*)"}));
     EXPECT_EQ(w.fileTable()->columnWidth(0), 400);
     EXPECT_EQ(w.fileTable()->horizontalHeaderItem(1)->text(), "Relative path");
 
@@ -278,6 +278,127 @@ TEST_F(PackageWindows, GeneratorSavesOpensAndPacks)
     EXPECT_EQ(messages()[3].text, en("genPkg/tempMgr/tempLoadFailed") + "\n" + wd.file("bad.tpl")
                                       + ": ROOT holds something other than FILE elements (line 2)");
     EXPECT_EQ(w.packList(), files);
+}
+
+// Template and package dialogs offer their kind and all files, give a name without an
+// extension the chosen filter's, and each starts in the folder the last dialog of its kind used,
+// also when the dialog is opened again, and in the installer for a package just built.
+TEST_F(PackageWindows, FileDialogsOfferTheirKindAndStartWhereTheLastOneEnded)
+{
+    RecordingPresenter &dialogs = testPresenter();
+    const QString templates = QStringLiteral("Templates (*.tpl);;All files (*)");
+    const QString packages = QStringLiteral("Plug-in packages (*.plug);;All files (*)");
+    ASSERT_TRUE(writeBytes(wd.file("plugins/Tool/Tool.so"), "library"));
+    ASSERT_TRUE(QDir().mkpath(wd.file("templates")));
+    const QString kept = outside.path() + "/kept";
+    ASSERT_TRUE(QDir().mkpath(kept));
+    {
+        GenPkgWindow w(main.get());
+        EXPECT_EQ(w.templateSelect()->startDirectory(), wd.path());
+        dialogs.fileListAnswers << QStringList{wd.file("plugins/Tool/Tool.so")};
+        QTest::mouseClick(w.addButton(), Qt::LeftButton);
+        EXPECT_EQ(dialogs.dialogDirs.last(), wd.path());
+        EXPECT_EQ(dialogs.dialogFilters.last(), QString());
+
+        // Saved without an extension: the template filter's is added.
+        dialogs.fileAnswers << wd.file("templates/tool");
+        QTest::mouseClick(w.saveTemplateButton(), Qt::LeftButton);
+        EXPECT_EQ(dialogs.dialogFilters.last(), templates);
+        EXPECT_EQ(dialogs.dialogDirs.last(), wd.path());
+        EXPECT_TRUE(QFileInfo::exists(wd.file("templates/tool.tpl")));
+        EXPECT_EQ(w.templateSelect()->path(), wd.file("templates/tool.tpl"));
+
+        // Packed without an extension: ".plug", named after the template in the working folder.
+        dialogs.fileAnswers << kept + "/tool";
+        QTest::mouseClick(w.packButton(), Qt::LeftButton);
+        EXPECT_EQ(dialogs.dialogFilters.last(), packages);
+        EXPECT_EQ(dialogs.dialogDirs.last(), wd.file("tool.plug"));
+        EXPECT_TRUE(QFileInfo::exists(kept + "/tool.plug"));
+        // With "all files" chosen the name stays as given; the next proposal is in that folder.
+        dialogs.selectedFilter = QStringLiteral("All files (*)");
+        dialogs.fileAnswers << kept + "/raw";
+        QTest::mouseClick(w.packButton(), Qt::LeftButton);
+        EXPECT_EQ(dialogs.dialogDirs.last(), kept + "/tool.plug");
+        EXPECT_TRUE(QFileInfo::exists(kept + "/raw"));
+        EXPECT_FALSE(QFileInfo::exists(kept + "/raw.plug"));
+        dialogs.selectedFilter.clear();
+        ASSERT_EQ(messages().size(), 3);
+    }
+    {
+        // Opened again: each dialog starts where its kind was last used.
+        GenPkgWindow w(main.get());
+        EXPECT_EQ(w.templateSelect()->startDirectory(), wd.file("templates"));
+        dialogs.fileAnswers << wd.file("templates/tool.tpl");
+        QTest::mouseClick(w.templateSelect()->browseButton(), Qt::LeftButton);
+        EXPECT_EQ(dialogs.dialogDirs.last(), wd.file("templates"));
+        EXPECT_EQ(dialogs.dialogFilters.last(), templates);
+        EXPECT_EQ(w.packList(), QStringList{wd.file("plugins/Tool/Tool.so")});
+        QTest::mouseClick(w.addButton(), Qt::LeftButton);
+        EXPECT_EQ(dialogs.dialogDirs.last(), wd.file("plugins/Tool"));
+        // Saving starts at the template in the selector, packing in the last package folder.
+        dialogs.fileAnswers << QString();
+        QTest::mouseClick(w.saveTemplateButton(), Qt::LeftButton);
+        EXPECT_EQ(dialogs.dialogDirs.last(), wd.file("templates/tool.tpl"));
+        dialogs.fileAnswers << QString();
+        QTest::mouseClick(w.packButton(), Qt::LeftButton);
+        EXPECT_EQ(dialogs.dialogDirs.last(), kept + "/tool.plug");
+    }
+    {
+        // The installer looks for packages where the last one was built.
+        ImportPkgWindow w(main.get());
+        EXPECT_EQ(w.fileSelect()->startDirectory(), kept);
+        dialogs.fileAnswers << kept + "/tool.plug";
+        QTest::mouseClick(w.fileSelect()->browseButton(), Qt::LeftButton);
+        EXPECT_EQ(dialogs.dialogDirs.last(), kept);
+        EXPECT_EQ(dialogs.dialogFilters.last(), packages);
+        EXPECT_EQ(w.fileSelect()->path(), kept + "/tool.plug");
+    }
+    const QString other = outside.path() + "/other";
+    ASSERT_TRUE(QDir().mkpath(other));
+    ASSERT_TRUE(QFile::copy(kept + "/tool.plug", other + "/again.plug"));
+    {
+        ImportPkgWindow w(main.get());
+        dialogs.fileAnswers << other + "/again.plug";
+        QTest::mouseClick(w.fileSelect()->browseButton(), Qt::LeftButton);
+    }
+    ImportPkgWindow again(main.get());
+    EXPECT_EQ(again.fileSelect()->startDirectory(), other);
+    // Nothing is remembered past the main window: a new one starts afresh.
+    auto fresh = makeWindow();
+    GenPkgWindow w(fresh.get());
+    EXPECT_EQ(w.templateSelect()->startDirectory(), wd.path());
+    ImportPkgWindow installer(fresh.get());
+    EXPECT_TRUE(installer.fileSelect()->startDirectory().isEmpty());
+}
+
+// The filters' texts come from the current language; a text without its pattern gets it, and
+// a language with no filter texts at all falls back to English, then the built-in Chinese.
+TEST_F(PackageWindows, FileDialogFiltersFollowTheLanguage)
+{
+    ASSERT_TRUE(QFile::copy(TestPaths::sourceDir() + "/runtime/lang/Tessel/zh.lang", wd.file("lang/Tessel/zh.lang")));
+    ASSERT_TRUE(writeBytes(wd.file("lang/Tessel/index.config"), "zh"));
+    auto zh = makeWindow();
+    EXPECT_EQ(GenPkgWindow(zh.get()).templateSelect()->nameFilters(),
+              (QStringList{QString::fromUtf8("模板 (*.tpl)"), QString::fromUtf8("所有文件 (*)")}));
+    EXPECT_EQ(ImportPkgWindow(zh.get()).fileSelect()->nameFilters(),
+              (QStringList{QString::fromUtf8("插件包 (*.plug)"), QString::fromUtf8("所有文件 (*)")}));
+
+    ASSERT_TRUE(writeGbkXml(wd.file("lang/Tessel/fr.lang"),
+                            QString::fromUtf8("<lang name=\"Français\"><filter><template name=\"Modèles\"/>"
+                                              "<all name=\"Tous les fichiers (*)\"/></filter></lang>")));
+    ASSERT_TRUE(writeBytes(wd.file("lang/Tessel/index.config"), "fr"));
+    auto fr = makeWindow();
+    EXPECT_EQ(GenPkgWindow(fr.get()).templateSelect()->nameFilters(),
+              (QStringList{QString::fromUtf8("Modèles (*.tpl)"), "Tous les fichiers (*)"}));
+    EXPECT_EQ(ImportPkgWindow(fr.get()).fileSelect()->nameFilters(),
+              (QStringList{"Plug-in packages (*.plug)", "Tous les fichiers (*)"}));
+
+    for (const char *name : {"fr", "en", "zh"})
+        ASSERT_TRUE(QFile::remove(wd.file(QStringLiteral("lang/Tessel/%1.lang").arg(name))));
+    ASSERT_TRUE(writeBytes(wd.file("lang/Tessel/index.config"), "test"));
+    auto none = makeWindow();
+    EXPECT_EQ(ImportPkgWindow(none.get()).fileSelect()->nameFilters(),
+              (QStringList{QString::fromUtf8("插件包 (*.plug)"), QString::fromUtf8("所有文件 (*)")}));
 }
 
 TEST_F(PackageWindows, MainWindowButtonsOpenTheDialogs)
